@@ -1,0 +1,208 @@
+#include "swarm/swarm.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "hdc/encoders.hpp"
+#include "hdc/errors.hpp"
+
+namespace mhdc::swarm {
+
+Hypervector rotate_right(HvView v, std::uint64_t k) {
+  const std::size_t len = v.size();
+  Hypervector out(len);
+  if (len == 0) return out;
+  const std::size_t s = static_cast<std::size_t>(k % len);
+  std::copy(v.begin(), v.end() - s, out.begin() + s);
+  std::copy(v.end() - s, v.end(), out.begin());
+  return out;
+}
+
+HoloSwarm::HoloSwarm(std::uint64_t dim) : dim_(dim), swarm_(dim, 0.0f) {}
+
+std::uint64_t HoloSwarm::role_shift(std::string_view name) const {
+  return dim_ == 0 ? 0 : hdc::string_hash(name) % dim_;
+}
+
+// swarm[i] += rot(a * (b * c))[i] for i < min(dim, L, |swarm|), rot = rotation right
+// by shift mod L. Reads the binding at (i - shift) mod L directly, so no temporary.
+void HoloSwarm::superpose(HvView a, HvView b, HvView c, std::uint64_t shift) noexcept {
+  const std::size_t len = std::min({a.size(), b.size(), c.size()});
+  if (len == 0) return;
+  const std::size_t k = static_cast<std::size_t>(shift % len);
+  const std::size_t m = static_cast<std::size_t>(
+      std::min<std::uint64_t>(dim_, std::min<std::size_t>(len, swarm_.size())));
+  float* sv = swarm_.data();
+  const std::size_t wrap = std::min(k, m);
+  for (std::size_t i = 0; i < wrap; ++i) {
+    const std::size_t j = i + len - k;
+    sv[i] += a[j] * (b[j] * c[j]);
+  }
+  for (std::size_t i = wrap; i < m; ++i) {
+    const std::size_t j = i - k;
+    sv[i] += a[j] * (b[j] * c[j]);
+  }
+}
+
+void HoloSwarm::add_agent(std::string_view role, HvView r_hv, std::string_view policy, HvView p_hv,
+                          std::string_view skill, HvView s_hv) {
+  // Everything that allocates happens first; from the first commit on nothing throws.
+  std::string role_s(role), policy_s(policy), skill_s(skill);
+  grow_for(role_names_, 1);
+  grow_for(policy_names_, 1);
+  grow_for(skill_names_, 1);
+  roles_.reserve(1);
+  policies_.reserve(1);
+  skills_.reserve(1);
+  const Codebook::Slot r_slot = roles_.stage(r_hv);
+  const Codebook::Slot p_slot = policies_.stage(p_hv);
+  const Codebook::Slot s_slot = skills_.stage(s_hv);
+
+  superpose(r_hv, p_hv, s_hv, role_shift(role));
+  roles_.commit(r_slot);
+  policies_.commit(p_slot);
+  skills_.commit(s_slot);
+  role_names_.push_back(std::move(role_s));
+  policy_names_.push_back(std::move(policy_s));
+  skill_names_.push_back(std::move(skill_s));
+}
+
+void HoloSwarm::add_paradox_trap(std::span<const std::string> names,
+                                 std::span<const Hypervector> roles,
+                                 std::span<const Hypervector> keys) {
+  const std::size_t n = names.size();
+  if (n < 2) return;
+  // A short argument would leave a broken cycle half-added; refuse it up front.
+  auto need = [n](std::size_t have, const char* arg) {
+    if (have < n)
+      throw value_error(std::string("argument '") + arg + "': expected at least " +
+                        std::to_string(n) + " vectors (one per name), got " +
+                        std::to_string(have));
+  };
+  need(roles.size(), "roles");
+  need(keys.size(), "keys");
+
+  std::vector<std::string> role_s(names.begin(), names.begin() + n);
+  std::vector<std::string> policy_s(n, std::string(kParadoxPolicy));
+  std::vector<std::string> skill_s(n);
+  for (std::size_t i = 0; i < n; ++i) skill_s[i] = names[(i + 1) % n];
+  grow_for(role_names_, n);
+  grow_for(policy_names_, n);
+  grow_for(skill_names_, n);
+  roles_.reserve(n);
+  policies_.reserve(n);
+  skills_.reserve(n);
+  std::vector<std::array<Codebook::Slot, 3>> slots(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t nxt = (i + 1) % n;
+    slots[i][0] = roles_.stage(roles[i]);
+    slots[i][1] = policies_.stage(keys[i]);
+    slots[i][2] = skills_.stage(roles[nxt]);
+  }
+
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t nxt = (i + 1) % n;
+    superpose(roles[i], keys[i], roles[nxt], role_shift(names[i]));
+    roles_.commit(slots[i][0]);
+    policies_.commit(slots[i][1]);
+    skills_.commit(slots[i][2]);
+    role_names_.push_back(std::move(role_s[i]));
+    policy_names_.push_back(std::move(policy_s[i]));
+    skill_names_.push_back(std::move(skill_s[i]));
+  }
+}
+
+std::pair<std::size_t, float> HoloSwarm::cleanup(const Hypervector& noisy, const Codebook& book,
+                                                 std::vector<float>& d,
+                                                 std::vector<float>& scratch) const {
+  book.dots(noisy.data(), noisy.size(), d.data(), scratch);
+  const float nf = static_cast<float>(noisy.size());
+  std::size_t idx = 0;
+  float best = -2.0f;
+  for (std::size_t j = 0; j < book.size(); ++j) {
+    const float match = (d[j] / nf + 1.0f) * 0.5f;
+    if (match > best) {
+      best = match;
+      idx = j;
+    }
+  }
+  return {idx, best};
+}
+
+ResonatorResult HoloSwarm::resonate(std::string_view role_key, HvView p_guess,
+                                    std::uint64_t max_iter) const {
+  const std::size_t n = size();
+  if (n == 0) return {"none", "none", "none", 0.0f};
+
+  const auto found = std::find(role_names_.begin(), role_names_.end(), role_key);
+  const bool matched = found != role_names_.end();
+  const std::size_t ridx = matched ? static_cast<std::size_t>(found - role_names_.begin()) : 0;
+  if (max_iter == 0) return {role_names_[ridx], policy_names_[0], skill_names_[0], 0.0f};
+
+  // Rotation right by (dim - k) mod dim undoes add_agent's rotation; 64-bit, so any dim works.
+  const std::uint64_t k = role_shift(role_key);
+  const std::uint64_t back = dim_ == 0 ? 0 : (dim_ - k) % dim_;
+  const Hypervector u = rotate_right(swarm_, back);
+  // Every product below is also taken with U, so only the first |U| elements of R
+  // (and of each snapped vector) can matter; a missing role is dim zeros.
+  const Hypervector r = matched ? roles_.row(ridx, u.size())
+                                : Hypervector(std::min<std::uint64_t>(dim_, u.size()), 0.0f);
+  const std::size_t ur = std::min(u.size(), r.size());
+
+  std::vector<float> d(n), scratch;
+  Hypervector noisy;
+  noisy.reserve(ur);
+  // noisy = U * (R * x) over the common length, R * x first.
+  auto unbind_into = [&](HvView x) {
+    noisy.resize(std::min(ur, x.size()));
+    for (std::size_t i = 0; i < noisy.size(); ++i) noisy[i] = u[i] * (r[i] * x[i]);
+  };
+  auto iterate = [&](HvView p) {
+    unbind_into(p);
+    const std::size_t sidx = cleanup(noisy, skills_, d, scratch).first;
+    unbind_into(skills_.row(sidx, ur));
+    const auto [pidx, best] = cleanup(noisy, policies_, d, scratch);
+    return Step{sidx, pidx, best};
+  };
+
+  // Iterations after the first depend only on the previous policy index, so once
+  // an index comes back the rest of the max_iter iterations repeat a known cycle:
+  // the answer is read off it rather than recomputed. The result is exactly that of
+  // running every iteration, and a huge max_iter still ends after at most n + 1 steps.
+  std::vector<Step> out;  // out[t - 1] is the result of iteration t
+  out.push_back(iterate(p_guess));
+  std::vector<std::uint64_t> seen(n, 0);  // seen[p] = iteration whose input was policy p
+  Step last = out.back();
+  for (std::uint64_t t = 2; t <= max_iter; ++t) {
+    const std::size_t p = out.back().pidx;
+    if (const std::uint64_t t0 = seen[p]; t0 != 0) {
+      const std::uint64_t period = t - t0;
+      last = out[t0 - 1 + (max_iter - t0) % period];
+      break;
+    }
+    seen[p] = t;
+    out.push_back(iterate(policies_.row(p, ur)));
+    last = out.back();
+  }
+  return {role_names_[ridx], policy_names_[last.pidx], skill_names_[last.sidx], last.score};
+}
+
+std::vector<RoleScore> HoloSwarm::materialize(HvView probe, float threshold) const {
+  const std::size_t n = size();
+  std::vector<float> d(n), scratch;
+  roles_.dots(probe.data(), probe.size(), d.data(), scratch);
+  const float nf = static_cast<float>(probe.size());
+  std::vector<std::pair<float, std::size_t>> kept;
+  for (std::size_t j = 0; j < n; ++j) {
+    const float score = (d[j] / nf + 1.0f) * 0.5f;
+    if (score > threshold) kept.emplace_back(score, j);  // NaN is never kept
+  }
+  std::stable_sort(kept.begin(), kept.end(),
+                   [](const auto& x, const auto& y) { return x.first > y.first; });
+  std::vector<RoleScore> result;
+  result.reserve(kept.size());
+  for (const auto& [score, j] : kept) result.emplace_back(role_names_[j], score);
+  return result;
+}
+
+}  // namespace mhdc::swarm
