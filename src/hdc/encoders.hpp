@@ -19,4 +19,8 @@ Hypervector encode_string(std::string_view s, std::uint64_t dim);       // xorsh
 Hypervector make_role(std::uint64_t dim, std::string_view name);        // like encode_string, seed as bytes
 ByteVector text_to_bipolar_i8(std::string_view text, std::uint64_t dim);
 
+// The phase encode_phases gives a hash: h rounded once to a 32-bit float, times
+// 2^-64, doubled, times 3.1415927 (all in 32 bits).
+float phase_from_hash(std::uint64_t h);
+
 }  // namespace mhdc::hdc

@@ -3,7 +3,9 @@
 // Both buffer four blocks (64 words) per refill and consume words in order.
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace mhdc::hdc {
 
@@ -50,6 +52,7 @@ class EntropyRng {
  private:
   EntropyRng();
   void refill();
+  void check_fork();
   std::uint32_t key_[8] = {};
   std::uint64_t counter_ = 0;
   std::uint32_t buf_[64] = {};
@@ -57,5 +60,15 @@ class EntropyRng {
   std::int64_t bytes_until_rekey_ = 65536;
   std::uint64_t fork_generation_ = 0;
 };
+
+namespace detail {
+// The operating-system entropy source behind EntropyRng: fills n bytes or sets
+// err and returns false. Replaceable so that tests can exercise the failure paths;
+// a null source restores the default. Returns the previous source.
+using EntropySource = bool (*)(std::uint8_t* out, std::size_t n, std::string& err);
+EntropySource set_entropy_source(EntropySource source);
+// The process-wide count of forks seen (incremented in each child).
+std::uint64_t fork_generation();
+}  // namespace detail
 
 }  // namespace mhdc::hdc
