@@ -1,0 +1,139 @@
+#include "hkvc_graphics/renderer.hpp"
+
+#include <algorithm>
+#include <bit>
+
+#include "hdc/errors.hpp"
+
+namespace mhdc::graphics {
+
+// gen_bool(p) takes T = floor(p * 2^64) in double precision; the photon bias
+// compares against that T directly so that one draw is one compare.
+static_assert(static_cast<std::uint64_t>(0.6 * 18446744073709551616.0) == kPhotonBiasThreshold);
+
+namespace {
+
+void fill_bipolar(std::span<std::int8_t> out, std::uint64_t seed) {
+  auto rng = hdc::SeededRng::seed_from_u64(seed);
+  for (auto& e : out) e = rng.bipolar_i8();
+}
+
+// Clamp to [-10, 10], scale to [0, 32], truncate with saturation (NaN -> 0), cap at 31.
+std::uint32_t axis_bin(float x) {
+  float c = x;
+  if (c < -10.0f) c = -10.0f;  // a NaN fails both tests and stays NaN
+  if (c > 10.0f) c = 10.0f;
+  const float q = (c + 10.0f) / 20.0f * 32.0f;
+  std::uint32_t bin = 0;
+  if (q >= 4294967296.0f) {
+    bin = 0xFFFFFFFFu;
+  } else if (q > 0.0f) {
+    bin = static_cast<std::uint32_t>(q);
+  }
+  return std::min<std::uint32_t>(bin, 31);
+}
+
+}  // namespace
+
+void bind_bytes(const std::int8_t* a, const std::int8_t* b, std::size_t n, std::int8_t* out) {
+  // Unsigned bytes make the wrap-around explicit and keep the loop free of
+  // sign-extension, so it vectorises to byte multiplies.
+  const auto* ua = reinterpret_cast<const std::uint8_t*>(a);
+  const auto* ub = reinterpret_cast<const std::uint8_t*>(b);
+  auto* uo = reinterpret_cast<std::uint8_t*>(out);
+  for (std::size_t i = 0; i < n; ++i) uo[i] = static_cast<std::uint8_t>(ua[i] * ub[i]);
+}
+
+void bind_bytes_inplace(std::span<std::int8_t> acc, ByteView b) {
+  bind_bytes(acc.data(), b.data(), std::min(acc.size(), b.size()), acc.data());
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((optimize("no-tree-vectorize")))
+#endif
+void bind_bytes_scalar(const std::int8_t* a, const std::int8_t* b, std::size_t n,
+                       std::int8_t* out) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const int p = static_cast<int>(a[i]) * static_cast<int>(b[i]);
+    out[i] = static_cast<std::int8_t>(p);  // modular since C++20
+  }
+}
+
+ByteVector seeded_bipolar(std::uint64_t dim, std::uint64_t seed) {
+  ByteVector out(dim);
+  fill_bipolar(out, seed);
+  return out;
+}
+
+ByteVector HKVCRenderer::floats_to_hv(std::uint64_t dim, const Float3& v) {
+  ByteVector out(dim);
+  // The three per-axis parity flips compose to one: only the parity of the bin
+  // sum reaches the output (the axis offsets 0 + 1 + 2 contribute the final +1).
+  const std::uint32_t bins = axis_bin(v[0]) + axis_bin(v[1]) + axis_bin(v[2]);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const std::size_t s = (i % 3) + (i >> 5) + bins;
+    out[i] = (s & 1) ? std::int8_t{1} : std::int8_t{-1};
+  }
+  return out;
+}
+
+ByteVector HKVCRenderer::uint_to_hv(std::uint64_t dim, std::uint32_t value) {
+  return seeded_bipolar(dim, value);
+}
+
+ByteVector HKVCRenderer::make_photon(std::uint64_t dim, const Float3& position,
+                                     const Float3& direction, float wavelength) {
+  if (dim == 0) return {};
+  if (dim < 32) throw value_error("attempt to divide by zero");
+  ByteVector out = floats_to_hv(dim, position);
+  const ByteVector d = floats_to_hv(dim, direction);
+  bind_bytes_inplace(out, d);
+
+  // Thermometer over [-10, 10) in steps of 0.625 (exact in binary); a NaN clears all.
+  std::array<bool, 32> flag{};
+  for (int k = 0; k < 32; ++k) flag[k] = (-10.0f + 0.625f * static_cast<float>(k)) <= wavelength;
+
+  auto rng = hdc::SeededRng::seed_from_u64(std::bit_cast<std::uint32_t>(wavelength));
+  // Bias W is bound into PD as it is drawn: element i belongs to block
+  // min(i / block, 31), so block 31 also takes the dim mod 32 tail.
+  const std::size_t n = out.size();
+  const std::size_t block = n / 32;
+  for (std::size_t k = 0; k < 32; ++k) {
+    const std::size_t begin = k * block;
+    const std::size_t end = (k == 31) ? n : begin + block;
+    const bool f = flag[k];
+    for (std::size_t i = begin; i < end; ++i) {
+      const bool b = rng.next_u64() < kPhotonBiasThreshold;
+      const std::int8_t w = (b == f) ? std::int8_t{1} : std::int8_t{-1};
+      out[i] = static_cast<std::int8_t>(w * out[i]);
+    }
+  }
+  return out;
+}
+
+ByteVector RoleHV::role_vec(std::uint64_t dim, std::uint8_t tag, hdc::SeededRng& generator) {
+  ByteVector out(dim);
+  const std::uint64_t x = generator.next_u64();
+  fill_bipolar(out, x ^ static_cast<std::uint64_t>(tag));
+  return out;
+}
+
+RoleHV RoleHV::build(std::uint64_t dim) {
+  RoleHV table;
+  for (auto& r : table.roles_) r.resize(dim);
+  auto generator = hdc::SeededRng::from_seed(kRoleSeed);
+  for (std::size_t t = 0; t < kRoleTags.size(); ++t) {
+    const std::uint64_t x = generator.next_u64();
+    fill_bipolar(table.roles_[t], x ^ static_cast<std::uint64_t>(kRoleTags[t]));
+  }
+  return table;
+}
+
+const ByteVector& RoleHV::get(std::uint8_t tag) const {
+  for (std::size_t t = 0; t < kRoleTags.size(); ++t) {
+    if (kRoleTags[t] == tag) return roles_[t];
+  }
+  throw value_error("unknown role tag");
+}
+
+}  // namespace mhdc::graphics
