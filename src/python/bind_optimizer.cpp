@@ -1,0 +1,56 @@
+// PyOptimizer: one Optimizer, changed only through named actions.
+#include "metalearning/optimizer.hpp"
+#include "python/class_binding.hpp"
+#include "python/registry.hpp"
+
+namespace mhdc::py {
+namespace {
+using meta::Optimizer;
+
+constexpr ClassInfo kInfo{"PyOptimizer", "()", "", ThreadBound::yes};
+constexpr Ctor<Optimizer> kNew{{}, [](Args&) { return Optimizer(); }};
+
+constexpr Method<Optimizer> kApply{"apply", "apply($self, action, delta, reason)", "", Access::exclusive,
+                                   {"action", "delta", "reason"}, [](Optimizer& o, Args& a) {
+                                     const auto action = a.str(0);
+                                     const float delta = a.f32(1);
+                                     a.str(2);  // the reason travels with a recommendation; never read
+                                     o.apply(action, delta);
+                                     return none();
+                                   }};
+
+constexpr Method<Optimizer> kRollback{"rollback", nullptr, "", Access::exclusive, {}, [](Optimizer& o, Args&) {
+                                        o.rollback();
+                                        return none();
+                                      }};
+
+constexpr Method<Optimizer> kGet{
+    "get", "get($self, name)",
+    "Get a cognitive parameter value by name.\n\n"
+    "Valid names: \"learning_rate\", \"attention_weight\", \"momentum\", \"excitation_bias\",\n"
+    "\"inhibition_bias\", \"identity_lr\", \"exploration_rate\".\n\n"
+    "Returns None if the parameter is not set.",
+    Access::shared, {"name"}, [](Optimizer& o, Args& a) {
+      const auto name = a.str(0);
+      return box(o.get(name));
+    }};
+
+constexpr Method<Optimizer> kGetParams{"get_params", nullptr, "", Access::shared, {}, [](Optimizer& o, Args&) {
+                                         const meta::CognitiveParams& p = o.params();
+                                         Ref dict(checked(PyDict_New()));
+                                         for (const auto& [name, member] : meta::kParamTable) {
+                                           Ref value(box(p.*member));
+                                           if (PyDict_SetItemString(dict.get(), std::string(name).c_str(),
+                                                                    value.get()) != 0)
+                                             throw_error_set();
+                                         }
+                                         return dict.release();
+                                       }};
+
+}  // namespace
+
+PyTypeObject* type_PyOptimizer() {
+  return class_type<Optimizer, kInfo, kNew, kApply, kRollback, kGet, kGetParams>();
+}
+
+}  // namespace mhdc::py

@@ -1,0 +1,84 @@
+#include "python/class_binding.hpp"
+
+namespace mhdc::py {
+
+namespace {
+std::string unsendable(const ClassInfo& info, const char* what) {
+  std::string msg = "morvelan_hdc::py_api::";
+  msg += info.name;
+  msg += " is unsendable, but ";
+  msg += what;
+  return msg;
+}
+}  // namespace
+
+bool on_owner_thread(const InstanceHeader* h) { return h->owner == PyThread_get_thread_ident(); }
+
+BorrowGuard::BorrowGuard(PyObject* self, PyTypeObject* type, const ClassInfo& info, Access access)
+    : h_(nullptr), access_(access) {
+  if (type == nullptr || !PyObject_TypeCheck(self, type))
+    raise(PyExc_TypeError, "'" + type_qualname(self) + "' object cannot be converted to '" + info.name + "'");
+  auto* h = reinterpret_cast<InstanceHeader*>(self);
+  if (info.thread_bound == ThreadBound::yes && !on_owner_thread(h))
+    raise_panic(unsendable(info, "sent to another thread"));
+  if (access == Access::exclusive) {
+    if (h->borrow != 0) raise(PyExc_RuntimeError, "Already borrowed");
+    h->borrow = -1;
+  } else {
+    if (h->borrow < 0) raise(PyExc_RuntimeError, "Already mutably borrowed");
+    ++h->borrow;
+  }
+  h_ = h;
+}
+
+BorrowGuard::~BorrowGuard() {
+  if (access_ == Access::exclusive)
+    h_->borrow = 0;
+  else
+    --h_->borrow;
+}
+
+void raise_delete_attribute() { raise(PyExc_AttributeError, "can't delete attribute"); }
+
+void report_foreign_drop(const ClassInfo& info) {
+  PyObject *type, *value, *tb;
+  PyErr_Fetch(&type, &value, &tb);
+  const std::string msg = unsendable(info, "is being dropped on another thread");
+  PyErr_SetString(PyExc_RuntimeError, msg.c_str());
+  PyErr_WriteUnraisable(nullptr);  // self is mid-deallocation: the hook must not take a reference to it
+  PyErr_Restore(type, value, tb);
+}
+
+PyTypeObject* build_type(const ClassInfo& info, std::size_t basicsize, newfunc tp_new, destructor tp_dealloc,
+                         PyMethodDef* methods, PyGetSetDef* getset) {
+  static std::deque<std::string> names;  // PyType_FromSpec keeps a pointer to the name
+  names.push_back(std::string("builtins.") + info.name);
+  const std::string doc = std::string(info.name) + info.ctor_signature + "\n--\n\n" + info.body;
+  PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(tp_new)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(tp_dealloc)},
+      {Py_tp_doc, const_cast<char*>(doc.c_str())},
+      {Py_tp_methods, methods},
+      {Py_tp_getset, getset},
+      {0, nullptr},
+  };
+  PyType_Spec spec = {names.back().c_str(), static_cast<int>(basicsize), 0, Py_TPFLAGS_DEFAULT, slots};
+  PyObject* type = PyType_FromSpec(&spec);
+  if (type == nullptr) {
+    PyObject *t, *v, *tb;
+    PyErr_Fetch(&t, &v, &tb);
+    PyErr_NormalizeException(&t, &v, &tb);
+    PyErr_Format(PyExc_RuntimeError, "An error occurred while initializing class %s", info.name);
+    PyObject *t2, *v2, *tb2;
+    PyErr_Fetch(&t2, &v2, &tb2);
+    PyErr_NormalizeException(&t2, &v2, &tb2);
+    PyException_SetCause(v2, v);  // steals v
+    Py_XDECREF(t);
+    Py_XDECREF(tb);
+    PyErr_Restore(t2, v2, tb2);
+    throw ErrorSet{};
+  }
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace mhdc::py

@@ -1,0 +1,99 @@
+#include "python/errors.hpp"
+
+#include <new>
+#include <stdexcept>
+
+#include "hdc/errors.hpp"
+#include "python/ref.hpp"
+
+namespace mhdc::py {
+
+void throw_error_set() {
+  if (!PyErr_Occurred())
+    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+  throw ErrorSet{};
+}
+
+void raise(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  throw ErrorSet{};
+}
+
+PyObject* panic_exception_type() {
+  static PyObject* type = nullptr;
+  if (type == nullptr) {
+    type = PyErr_NewExceptionWithDoc(
+        "pyo3_runtime.PanicException",
+        "\nThe exception raised when the extension's native code fails unexpectedly.\n\n"
+        "Like SystemExit, this exception is derived from BaseException so that\n"
+        "it will typically propagate all the way through the stack and cause the\n"
+        "Python interpreter to exit.\n",
+        PyExc_BaseException, nullptr);
+  }
+  return type;
+}
+
+void raise_panic(const std::string& message) {
+  PyObject* type = panic_exception_type();
+  if (type == nullptr) throw ErrorSet{};  // creating the type failed; that error is set
+  Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (!text) throw ErrorSet{};
+  PyErr_SetObject(type, text.get());
+  throw ErrorSet{};
+}
+
+PyObject* translate_exception() noexcept {
+  try {
+    throw;
+  } catch (const ErrorSet&) {
+    if (!PyErr_Occurred())
+      PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+  } catch (const mhdc::value_error& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+  } catch (const mhdc::index_error& e) {
+    PyErr_SetString(PyExc_IndexError, e.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::length_error&) {  // a vector longer than the address space
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    try { raise_panic(e.what()); } catch (const ErrorSet&) {}
+  } catch (...) {
+    try { raise_panic("unknown internal failure"); } catch (const ErrorSet&) {}
+  }
+  return nullptr;
+}
+
+int translate_exception_int() noexcept {
+  try {
+    throw;
+  } catch (...) {
+    translate_exception();
+  }
+  return -1;
+}
+
+std::string type_qualname(PyObject* obj) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+  Ref name(PyObject_GetAttrString(type, "__qualname__"));
+  if (name && PyUnicode_Check(name.get())) {
+    Py_ssize_t n = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(name.get(), &n);
+    if (s) return std::string(s, static_cast<std::size_t>(n));
+  }
+  PyErr_Clear();
+  return Py_TYPE(obj)->tp_name;
+}
+
+std::string str_of(PyObject* obj) {
+  Ref s(PyObject_Str(obj));
+  if (s) {
+    Py_ssize_t n = 0;
+    const char* c = PyUnicode_AsUTF8AndSize(s.get(), &n);
+    if (c) return std::string(c, static_cast<std::size_t>(n));
+  }
+  PyErr_Clear();
+  return "<unprintable>";
+}
+
+}  // namespace mhdc::py

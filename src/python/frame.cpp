@@ -1,0 +1,122 @@
+#include "python/frame.hpp"
+
+#include <cstring>
+#include <deque>
+
+namespace mhdc::py {
+
+std::string Callee::full_name() const {
+  std::string s;
+  if (cls) {
+    s += cls;
+    s += '.';
+  }
+  s += name;
+  s += "()";
+  return s;
+}
+
+namespace {
+
+[[noreturn]] void too_many(const Params& p, const Callee& c, Py_ssize_t given) {
+  const char* was = given == 1 ? "was" : "were";
+  std::string msg = c.full_name() + " takes ";
+  if (p.required != p.count)
+    msg += "from " + std::to_string(p.required) + " to " + std::to_string(p.count);
+  else
+    msg += std::to_string(p.count);
+  msg += " positional arguments but " + std::to_string(given) + " " + was + " given";
+  raise(PyExc_TypeError, msg);
+}
+
+// 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
+std::string name_list(const std::vector<const char*>& names) {
+  std::string s;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (i != 0) {
+      if (names.size() > 2) s += ',';
+      s += i == names.size() - 1 ? " and " : " ";
+    }
+    s += '\'';
+    s += names[i];
+    s += '\'';
+  }
+  return s;
+}
+
+void keyword(const Params& p, const Callee& c, PyObject* name, PyObject* value, PyObject** slots) {
+  Py_ssize_t n = 0;
+  const char* kw = PyUnicode_AsUTF8AndSize(name, &n);
+  if (kw == nullptr) throw_error_set();
+  for (int i = 0; i < p.count; ++i) {
+    const char* pn = p.names[static_cast<std::size_t>(i)];
+    if (std::strlen(pn) == static_cast<std::size_t>(n) && std::memcmp(pn, kw, static_cast<std::size_t>(n)) == 0) {
+      if (slots[i] != nullptr)
+        raise(PyExc_TypeError, c.full_name() + " got multiple values for argument '" + pn + "'");
+      slots[i] = value;
+      return;
+    }
+  }
+  raise(PyExc_TypeError,
+        c.full_name() + " got an unexpected keyword argument '" + std::string(kw, static_cast<std::size_t>(n)) + "'");
+}
+
+void check_missing(const Params& p, const Callee& c, PyObject** slots) {
+  std::vector<const char*> missing;
+  for (int i = 0; i < p.required; ++i)
+    if (slots[i] == nullptr) missing.push_back(p.names[static_cast<std::size_t>(i)]);
+  if (missing.empty()) return;
+  raise(PyExc_TypeError, c.full_name() + " missing " + std::to_string(missing.size()) +
+                             " required positional argument" + (missing.size() > 1 ? "s" : "") + ": " +
+                             name_list(missing));
+}
+
+}  // namespace
+
+void match_fastcall(const Params& p, const Callee& c, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** slots) {
+  if (nargs > p.count) too_many(p, c, nargs);
+  for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
+  if (kwnames != nullptr) {
+    const Py_ssize_t nkw = PyTuple_GET_SIZE(kwnames);
+    for (Py_ssize_t k = 0; k < nkw; ++k) keyword(p, c, PyTuple_GET_ITEM(kwnames, k), args[nargs + k], slots);
+  }
+  if (nargs < p.required) check_missing(p, c, slots);
+}
+
+void match_tuple(const Params& p, const Callee& c, PyObject* args, PyObject* kwargs, PyObject** slots) {
+  const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+  if (nargs > p.count) too_many(p, c, nargs);
+  for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = PyTuple_GET_ITEM(args, i);
+  if (kwargs != nullptr) {
+    Py_ssize_t pos = 0;
+    PyObject *k, *v;
+    while (PyDict_Next(kwargs, &pos, &k, &v)) keyword(p, c, k, v, slots);
+  }
+  check_missing(p, c, slots);
+}
+
+void prefix_type_error(const char* name) {
+  if (PyErr_Occurred() != PyExc_TypeError) return;  // subclasses and other errors pass unchanged
+  PyObject *type, *value, *tb;
+  PyErr_Fetch(&type, &value, &tb);
+  PyErr_NormalizeException(&type, &value, &tb);
+  Ref t(type), v(value), trace(tb);
+  if (!v || Py_TYPE(v.get()) != reinterpret_cast<PyTypeObject*>(PyExc_TypeError)) {
+    PyErr_Restore(t.release(), v.release(), trace.release());
+    return;
+  }
+  const std::string msg = std::string("argument '") + name + "': " + str_of(v.get());
+  Ref fresh(PyObject_CallFunction(PyExc_TypeError, "s", msg.c_str()));
+  if (!fresh) return;  // that failure (MemoryError) is now the pending error
+  PyException_SetCause(fresh.get(), PyException_GetCause(v.get()));
+  PyErr_SetObject(PyExc_TypeError, fresh.get());
+}
+
+const char* doc_string(const char* signature, const char* body) {
+  static std::deque<std::string> docs;  // stable addresses for the process
+  docs.push_back(std::string(signature) + "\n--\n\n" + body);
+  return docs.back().c_str();
+}
+
+}  // namespace mhdc::py

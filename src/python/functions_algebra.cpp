@@ -1,0 +1,102 @@
+// Free functions of the element-wise algebra.
+#include "hdc/algebra.hpp"
+#include "python/frame.hpp"
+#include "python/registry.hpp"
+
+namespace mhdc::py {
+namespace {
+
+constexpr Function kResonance{"resonance", "resonance(a, b)", "", {"a", "b"}, [](Args& a) {
+                                auto x = a.hv(0);
+                                auto y = a.hv(1);
+                                return box(hdc::resonance(x, y));
+                              }};
+
+constexpr Function kBind{
+    "hdc_bind", "hdc_bind(a, b)",
+    "Bind: element-wise multiplication (Patent \u00a7Definition 2 \u2014 multiplicative binding).\n"
+    "For bipolar: same\u2192+1, different\u2192-1. Self-inverse: bind(bind(A,B), A) \u2248 B.\n"
+    "Generalizes correctly to non-bipolar superpositions (World Vector, bundles).",
+    {"a", "b"}, [](Args& a) {
+      auto x = a.hv(0);
+      auto y = a.hv(1);
+      return box(hdc::bind(x, y));
+    }};
+
+constexpr Function kBundle{
+    "hdc_bundle", "hdc_bundle(a, b)",
+    "Bundle: majority-vote superposition (Patent MORVELAN-2026-001 \u00a7Definition 3).\n"
+    "\u2295({v_i}) = sign(\u03a3 v_i). For two inputs: if equal\u2192that value, if unequal\u2192sign of sum.\n"
+    "This preserves signal for arbitrary N items when iterated.",
+    {"a", "b"}, [](Args& a) {
+      auto x = a.hv(0);
+      auto y = a.hv(1);
+      return box(hdc::bundle(x, y));
+    }};
+
+constexpr Function kUnbind{
+    "hdc_unbind", "hdc_unbind(compound, key)",
+    "Unbind: inverse of bind. Given compound=bind(A,B) and key=A,\n"
+    "returns an approximation of B via bind(key, compound).\n\n"
+    "# Arguments\n"
+    "* `compound` \u2014 the bound hypervector (A \u2297 B)\n"
+    "* `key` \u2014 the known operand (A) used to unbind\n\n"
+    "Note: bind/unbind are self-inverse, so unbind(A\u2297B, A) \u2248 B\n"
+    "only when A and B are sufficiently orthogonal in the HDC space.",
+    {"compound", "key"}, [](Args& a) {
+      auto c = a.hv(0);
+      auto k = a.hv(1);
+      return box(hdc::unbind(c, k));
+    }};
+
+constexpr Function kHebbian{
+    "hebbian", "hebbian(weights, pre, post, lr, dim)",
+    "Hebbian weight update: W' = W + \u03b7 \u00b7 (pre \u2297 post)\n\n"
+    "Implements O(D) sparse Hebbian outer-product update.\n"
+    "Only diagonal and a subset of off-diagonal elements are updated\n"
+    "per step, making it tractable for high-dimensional spaces.\n\n"
+    "# Arguments\n"
+    "* `weights` \u2014 mutable weight matrix flattened as dim\u00d7dim\n"
+    "* `pre` \u2014 pre-synaptic hypervector\n"
+    "* `post` \u2014 post-synaptic hypervector\n"
+    "* `lr` \u2014 learning rate (\u03b7)\n"
+    "* `dim` \u2014 hypervector dimension",
+    {"weights", "pre", "post", "lr", "dim"}, [](Args& a) {
+      auto w = a.hv(0);
+      auto pre = a.hv(1);
+      auto post = a.hv(2);
+      const float lr = a.f32(3);
+      const std::uint64_t dim = a.u64(4);
+      return box(hdc::hebbian(w, pre, post, lr, dim));
+    }};
+
+constexpr Function kPermute{
+    "hdc_permute", "hdc_permute(v, n)",
+    "Permute a hypervector by right-cyclic rotation.\n\n"
+    "# Arguments\n"
+    "* `v` \u2014 the hypervector to permute\n"
+    "* `n` \u2014 number of positions to rotate right (modulo dim); negative values rotate left equivalent\n\n"
+    "Right-cyclic rotation by n means element at index i moves to (i + n) % dim.\n"
+    "Example: [a,b,c,d] rotated right by 1 \u2192 [d,a,b,c]",
+    {"v", "n"}, [](Args& a) {
+      auto v = a.hv(0);
+      const std::int32_t n = a.i32(1);
+      return box(hdc::permute(v, n));
+    }};
+
+constexpr Function kNormalise{"normalise_bipolar", "normalise_bipolar(v)", "", {"v"}, [](Args& a) {
+                                auto v = a.hv(0);
+                                return box(hdc::normalise_bipolar(v));
+                              }};
+
+}  // namespace
+
+PyMethodDef* def_resonance() { return function_def<kResonance>(); }
+PyMethodDef* def_hdc_bind() { return function_def<kBind>(); }
+PyMethodDef* def_hdc_bundle() { return function_def<kBundle>(); }
+PyMethodDef* def_hdc_unbind() { return function_def<kUnbind>(); }
+PyMethodDef* def_hebbian() { return function_def<kHebbian>(); }
+PyMethodDef* def_hdc_permute() { return function_def<kPermute>(); }
+PyMethodDef* def_normalise_bipolar() { return function_def<kNormalise>(); }
+
+}  // namespace mhdc::py
