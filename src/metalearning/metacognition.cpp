@@ -1,0 +1,62 @@
+#include "metalearning/metacognition.hpp"
+
+#include <string>
+#include <utility>
+
+#include "hdc/errors.hpp"
+#include "hdc/format.hpp"
+
+namespace mhdc::meta {
+
+void Metacognition::record(MetacognitionRecord r) {
+  if (r.context.size() != dim_) return;
+  // deque::push_back is all-or-nothing; pop_front cannot fail.
+  history_.push_back(std::move(r));
+  if (history_.size() > kHistoryLimit) history_.pop_front();
+}
+
+void Metacognition::check_context(HvView context) const {
+  if (context.size() != dim_)
+    throw value_error("argument 'context': expected a sequence of length " + std::to_string(dim_) +
+                      " (got " + std::to_string(context.size()) + ")");
+}
+
+void Metacognition::record_checked(MetacognitionRecord r) {
+  check_context(r.context);
+  record(std::move(r));
+}
+
+float Metacognition::success_rate() const noexcept {
+  if (history_.empty()) return 0.0f;
+  std::size_t successes = 0;
+  for (const auto& r : history_) successes += is_success(r) ? 1 : 0;
+  return static_cast<float>(successes) / static_cast<float>(history_.size());
+}
+
+float Metacognition::avg_resonance() const noexcept {
+  if (history_.empty()) return 0.0f;
+  // -0.0 start: an all-(-0.0) history averages to -0.0, as an empty sum of -0.0 should.
+  float sum = -0.0f;
+  for (const auto& r : history_) sum += r.res;
+  return sum / static_cast<float>(history_.size());
+}
+
+std::vector<Recommendation> Metacognition::recommend() const {
+  const float s = success_rate();
+  const float r = avg_resonance();
+  std::vector<Recommendation> out;
+  out.reserve(3);
+  if (s < 0.5f) {
+    out.push_back({"learning_rate_increase", "success rate " + hdc::format_fixed(s, 2) + " < 50%", 0.1f});
+    out.push_back({"attention_increase", "increase focus", 0.05f});
+  } else if (s > 0.8f) {
+    out.push_back({"momentum_increase",
+                   "success rate " + hdc::format_fixed(s, 2) + " > 80%, reinforce", 0.05f});
+  }
+  // Negative on purpose: the optimizer subtracts |delta| for a decrease either way.
+  if (r < 0.4f)
+    out.push_back({"identity_lr_decrease", "avg resonance " + hdc::format_fixed(r, 2) + " too low", -0.005f});
+  return out;
+}
+
+}  // namespace mhdc::meta
