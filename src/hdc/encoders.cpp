@@ -82,7 +82,7 @@ Hypervector rand_bipolar(std::uint64_t dim) {
   return out;
 }
 
-Hypervector scalar_hv(std::string_view name, std::uint64_t dim, float value) {
+std::string scalar_key(std::string_view name, float value) {
   // Clamp first (NaN fails both comparisons and becomes 0), then scale in 32 bits:
   // 0.009f * 1000 rounds to 9 here, where double arithmetic would give 8.
   float c = value;
@@ -96,7 +96,11 @@ Hypervector scalar_hv(std::string_view name, std::uint64_t dim, float value) {
   key.append(name);
   key.push_back(':');
   key.append(std::to_string(q));
-  return hv_hash_string(key, dim);
+  return key;
+}
+
+Hypervector scalar_hv(std::string_view name, std::uint64_t dim, float value) {
+  return hv_hash_string(scalar_key(name, value), dim);
 }
 
 std::vector<float> encode_phases(std::string_view s, std::uint64_t dim) {

@@ -3,6 +3,7 @@
 // std::bad_alloc (or std::length_error) before any work.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "hdc/types.hpp"
@@ -18,6 +19,10 @@ std::vector<float> encode_phases(std::string_view s, std::uint64_t dim);  // rad
 Hypervector encode_string(std::string_view s, std::uint64_t dim);       // xorshift, bit 0
 Hypervector make_role(std::uint64_t dim, std::string_view name);        // like encode_string, seed as bytes
 ByteVector text_to_bipolar_i8(std::string_view text, std::uint64_t dim);
+
+// The key scalar_hv hashes: name, ":", and the value quantised to 0..255
+// (clamped to [0, 1e6], NaN as 0, times 1000 in 32 bits, truncated, mod 256).
+std::string scalar_key(std::string_view name, float value);
 
 // The phase encode_phases gives a hash: h rounded once to a 32-bit float, times
 // 2^-64, doubled, times 3.1415927 (all in 32 bits).
