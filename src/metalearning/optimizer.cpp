@@ -41,12 +41,14 @@ constexpr Action kActions[] = {
 
 }  // namespace
 
-Optimizer::Optimizer() { history_.reserve(kHistoryLimit + 1); }
-
 void Optimizer::apply(std::string_view action, float delta) noexcept {
-  // Capacity was reserved for 101 entries, so neither call can allocate.
-  history_.push_back(params_);
-  if (history_.size() > kHistoryLimit) history_.erase(history_.begin());
+  if (count_ < kHistoryLimit) {
+    ring_[(oldest_ + count_) % kHistoryLimit] = params_;
+    ++count_;
+  } else {  // full: the new snapshot takes the oldest one's place
+    ring_[oldest_] = params_;
+    oldest_ = (oldest_ + 1) % kHistoryLimit;
+  }
 
   for (const Action& a : kActions) {
     if (a.name != action) continue;
@@ -58,9 +60,9 @@ void Optimizer::apply(std::string_view action, float delta) noexcept {
 }
 
 void Optimizer::rollback() noexcept {
-  if (history_.empty()) return;
-  params_ = history_.back();
-  history_.pop_back();
+  if (count_ == 0) return;
+  --count_;
+  params_ = ring_[(oldest_ + count_) % kHistoryLimit];
 }
 
 std::optional<float> Optimizer::get(std::string_view name) const noexcept {

@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace mhdc::meta {
 
@@ -47,9 +46,9 @@ class Optimizer {
  public:
   static constexpr std::size_t kHistoryLimit = 100;
 
-  // Reserves the whole snapshot history, so apply and rollback never allocate
-  // (and so can never fail half-way).
-  Optimizer();
+  // The snapshot history is a fixed ring inside the object, so apply and
+  // rollback never allocate (and so can never fail half-way), copies included.
+  Optimizer() = default;
 
   // Snapshot the current parameters (dropping the oldest beyond 100), then apply
   // the action if it is one of the eleven known ones (exact, case-sensitive).
@@ -64,11 +63,17 @@ class Optimizer {
   std::optional<float> get(std::string_view name) const noexcept;
 
   const CognitiveParams& params() const noexcept { return params_; }
-  const std::vector<CognitiveParams>& history() const noexcept { return history_; }
+  std::size_t history_size() const noexcept { return count_; }
+  // Snapshot k of the history, 0 the oldest; k < history_size().
+  const CognitiveParams& snapshot(std::size_t k) const noexcept {
+    return ring_[(oldest_ + k) % kHistoryLimit];
+  }
 
  private:
   CognitiveParams params_;
-  std::vector<CognitiveParams> history_;  // oldest first, capacity kHistoryLimit + 1
+  std::array<CognitiveParams, kHistoryLimit> ring_{};
+  std::size_t oldest_ = 0;  // ring index of the oldest snapshot
+  std::size_t count_ = 0;
 };
 
 }  // namespace mhdc::meta

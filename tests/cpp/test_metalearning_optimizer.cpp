@@ -26,7 +26,7 @@ TEST(Optimizer, FreshValuesAreTheInitialOnes) {
     EXPECT_EQ(*o.get(kParamTable[k].first), expect[k]) << kParamTable[k].first;
   }
   EXPECT_EQ(static_cast<double>(*o.get("inhibition_bias")), 0.30000001192092896);
-  EXPECT_TRUE(o.history().empty());
+  EXPECT_EQ(o.history_size(), 0u);
 }
 
 struct ActionCase {
@@ -47,8 +47,8 @@ TEST_P(OptimizerAction, MovesOnlyItsParameterWithinItsBound) {
   for (const auto& [name, member] : kParamTable)
     EXPECT_TRUE(same_bits(o.params().*member, want.*member))
         << c.action << " " << name << " = " << o.params().*member;
-  EXPECT_EQ(o.history().size(), 1u);  // the snapshot is taken even for unknown actions
-  EXPECT_EQ(o.history()[0], CognitiveParams{});
+  EXPECT_EQ(o.history_size(), 1u);  // the snapshot is taken even for unknown actions
+  EXPECT_EQ(o.snapshot(0), CognitiveParams{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -89,14 +89,14 @@ TEST(Optimizer, UnknownActionStillSnapshotsSoRollbackRestoresSameValues) {
   EXPECT_EQ(o.params(), before);
   o.rollback();
   EXPECT_EQ(o.params(), before);
-  EXPECT_EQ(o.history().size(), 1u);
+  EXPECT_EQ(o.history_size(), 1u);
 }
 
 TEST(Optimizer, RollbackOnEmptyHistoryDoesNothing) {
   Optimizer o;
   o.rollback();
   EXPECT_EQ(o.params(), CognitiveParams{});
-  EXPECT_TRUE(o.history().empty());
+  EXPECT_EQ(o.history_size(), 0u);
 }
 
 TEST(Optimizer, HundredAndOneAppliesThenRollbacks) {
@@ -106,12 +106,16 @@ TEST(Optimizer, HundredAndOneAppliesThenRollbacks) {
     before.push_back(o.params());
     o.apply("identity_lr_increase", 1.0f);  // unbounded above, so every state differs
   }
-  EXPECT_EQ(o.history().size(), 100u);
+  EXPECT_EQ(o.history_size(), 100u);
+  EXPECT_EQ(o.snapshot(0), before[1]);
+  EXPECT_EQ(o.snapshot(99), before[100]);
+  const Optimizer copy = o;  // a copy carries the same history
+  EXPECT_EQ(copy.snapshot(0), before[1]);
   for (int r = 1; r <= 100; ++r) {
     o.rollback();
     ASSERT_EQ(o.params(), before[101 - r]) << "rollback " << r;
   }
-  EXPECT_TRUE(o.history().empty());
+  EXPECT_EQ(o.history_size(), 0u);
   o.rollback();  // the state before apply 1 is gone for good
   EXPECT_EQ(o.params(), before[1]);
   EXPECT_NE(o.params(), before[0]);

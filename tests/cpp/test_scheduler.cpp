@@ -101,7 +101,7 @@ TEST(Scheduler, FeedbackMovesLearningRateBySignalMinusHalf) {
     HoloScheduler s(8, 1);
     for (float x : c.signals) s.process_feedback(x);
     EXPECT_EQ(s.feedback_strength(), c.expected) << c.signals[0];
-    EXPECT_EQ(s.optimizer().history().size(), c.signals.size());
+    EXPECT_EQ(s.optimizer().history_size(), c.signals.size());
     ASSERT_EQ(s.metacognition().size(), c.signals.size());
     const auto& r = s.metacognition().history().back();
     EXPECT_EQ(r.context, Hypervector(8, 1.0f));
