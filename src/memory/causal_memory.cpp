@@ -1,0 +1,172 @@
+#include "memory/causal_memory.hpp"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+
+#include "hdc/encoders.hpp"
+#include "hdc/errors.hpp"
+
+namespace mhdc::memory {
+
+namespace {
+// Sums start from -0.0 so that a sum with no products (or only -0.0 ones) stays -0.0.
+constexpr float kNegZero = -0.0f;
+
+struct Scored {
+  std::size_t edge;
+  float score;
+};
+
+void check_length(const char* name, HvView v, std::uint64_t dim) {
+  if (v.size() < dim)
+    throw value_error(std::string(name) + " has length " + std::to_string(v.size()) +
+                      ", expected at least " + std::to_string(dim));
+}
+}  // namespace
+
+CausalMemory::CausalMemory(std::uint64_t dim)
+    : dim_(dim),
+      trace_(dim),
+      cause_role_(hdc::make_role(dim, "__CAUSE_ROLE__")),
+      effect_role_(hdc::make_role(dim, "__EFFECT_ROLE__")),
+      temporal_role_(hdc::make_role(dim, "__TEMPORAL_ROLE__")),
+      causes_(dim),
+      effects_(dim),
+      times_(dim) {}
+
+CausalEdge CausalMemory::edge(std::size_t k) const {
+  return CausalEdge{causes_.row(k), effects_.row(k), times_.row(k)};
+}
+
+float CausalMemory::norm_dot(HvView q, HvView v, std::size_t n) {
+  const std::size_t m = std::min({q.size(), v.size(), n});
+  return hdc::dot(q.data(), v.data(), m, kNegZero) / static_cast<float>(n);
+}
+
+void CausalMemory::record(HvView cause, HvView effect, HvView time) {
+  check_length("cause", cause, dim_);
+  check_length("effect", effect, dim_);
+  check_length("time", time, dim_);
+  const std::uint64_t cs = hdc::hv_hash(cause);
+  const std::uint64_t es = hdc::hv_hash(effect);
+
+  // Allocate everything first; the edge, both index entries and the trace change together.
+  RowStore::Pending pc = causes_.prepare(cause);
+  RowStore::Pending pe = effects_.prepare(effect);
+  RowStore::Pending pt = times_.prepare(time);
+  IndexSlot slot_c = reserve_index(cause_index_, cs);
+  IndexSlot slot_e;
+  try {
+    slot_e = reserve_index(effect_index_, es);
+  } catch (...) {
+    slot_c.rollback();
+    throw;
+  }
+
+  const std::uint64_t k = causes_.size();
+  causes_.commit(std::move(pc));
+  effects_.commit(std::move(pe));
+  times_.commit(std::move(pt));
+  slot_c.commit(k);
+  slot_e.commit(k);
+  for (std::uint64_t i = 0; i < dim_; ++i)
+    trace_[i] += (cause_role_[i] * cause[i] + effect_role_[i] * effect[i]) + temporal_role_[i] * time[i];
+}
+
+Hypervector CausalMemory::probe(HvView q, const Hypervector& role) const {
+  const std::size_t m = std::min<std::size_t>(q.size(), dim_);
+  Hypervector p(m);
+  for (std::size_t i = 0; i < m; ++i) p[i] = (role[i] * q[i]) * trace_[i];
+  return p;
+}
+
+std::vector<float> CausalMemory::scan(const RowStore& rows, HvView q, std::size_t n) const {
+  std::vector<float> s(rows.size());
+  rows.dots(q, kNegZero, s.data());
+  const float divisor = static_cast<float>(n);
+  for (float& x : s) x = x / divisor;
+  return s;
+}
+
+std::optional<Hypervector> CausalMemory::recall_effect(HvView cause) const {
+  if (size() == 0) return std::nullopt;
+  const auto it = cause_index_.find(hdc::hv_hash(cause));
+  if (it != cause_index_.end() && !it->second.empty()) {
+    const float divisor = static_cast<float>(cause.size());
+    float best = -1.0f;
+    std::size_t best_edge = 0;
+    for (const std::uint64_t k : it->second) {
+      const float s = causes_.dot(k, cause, kNegZero) / divisor;
+      if (s > best) {
+        best = s;
+        best_edge = k;
+      }
+    }
+    if (best > 0.0f) return effects_.row(best_edge);
+  }
+  const Hypervector p = probe(cause, cause_role_);
+  const std::vector<float> scores = scan(effects_, p, p.size());
+  float best = -1.0f;
+  std::size_t best_edge = 0;
+  for (std::size_t k = 0; k < scores.size(); ++k) {
+    if (scores[k] > best) {
+      best = scores[k];
+      best_edge = k;
+    }
+  }
+  if (best > 0.0f) return effects_.row(best_edge);
+  return std::nullopt;
+}
+
+std::vector<Hypervector> CausalMemory::recall_cause(HvView effect) const {
+  std::vector<Hypervector> out;
+  if (size() == 0) return out;
+  std::vector<Scored> hits;
+  const auto it = effect_index_.find(hdc::hv_hash(effect));
+  if (it != effect_index_.end() && !it->second.empty()) {
+    const float divisor = static_cast<float>(effect.size());
+    for (const std::uint64_t k : it->second) {
+      const float s = effects_.dot(k, effect, kNegZero) / divisor;
+      if (s > 0.0f) hits.push_back({k, s});
+    }
+  }
+  if (hits.empty()) {
+    const Hypervector p = probe(effect, effect_role_);
+    const std::vector<float> scores = scan(causes_, p, p.size());
+    for (std::size_t k = 0; k < scores.size(); ++k)
+      if (scores[k] > 0.0f) hits.push_back({k, scores[k]});
+  }
+  // Every collected score is > 0, so no NaN reaches the comparison.
+  std::stable_sort(hits.begin(), hits.end(), [](const Scored& a, const Scored& b) { return a.score > b.score; });
+  out.reserve(hits.size());
+  for (const Scored& h : hits) out.push_back(causes_.row(h.edge));
+  return out;
+}
+
+std::optional<Hypervector> CausalMemory::recall_by_time(HvView time) const {
+  if (size() == 0) return std::nullopt;
+  float best = -1.0f;
+  std::size_t best_edge = 0;
+  const std::vector<float> direct = scan(times_, time, time.size());
+  for (std::size_t k = 0; k < direct.size(); ++k) {
+    if (direct[k] > best) {
+      best = direct[k];
+      best_edge = k;
+    }
+  }
+  if (best > 0.0f) return effects_.row(best_edge);
+  // The fallback continues the same running best.
+  const Hypervector p = probe(time, temporal_role_);
+  const std::vector<float> scores = scan(effects_, p, p.size());
+  for (std::size_t k = 0; k < scores.size(); ++k) {
+    if (scores[k] > best) {
+      best = scores[k];
+      best_edge = k;
+    }
+  }
+  if (best > 0.0f) return effects_.row(best_edge);
+  return std::nullopt;
+}
+
+}  // namespace mhdc::memory

@@ -1,0 +1,75 @@
+// Growable store of vectors of any length, kept so that one query's dot product
+// against every stored row runs one lane per row (hdc::RowBank) while each sum
+// stays in index order.
+//
+// Rows live in chunks of exactly RowBank::kLanes rows: a chunk allocates its one
+// block on its first push and never again, so a push can be split into an
+// allocating `prepare` and a `commit` that cannot fail. Owners that append to
+// several stores in one operation prepare all of them first, then commit, and so
+// never leave a half-made update behind.
+//
+// The bank holds each row's first `width` components; components beyond that
+// are kept as the row's tail. A row shorter than `width` is padded in the bank,
+// and its dot is recomputed from its true length wherever the padding would be
+// read (a padded 0 times an infinite query component would otherwise add NaN).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "hdc/kernels.hpp"
+#include "hdc/types.hpp"
+
+namespace mhdc::memory {
+
+// Grows a vector's capacity geometrically so that the next push_back cannot throw.
+template <class V>
+void reserve_one_more(V& v) {
+  if (v.size() == v.capacity()) v.reserve(v.size() < 8 ? 8 : v.size() * 2);
+}
+
+class RowStore {
+ public:
+  static constexpr std::size_t kLanes = hdc::RowBank::kLanes;
+
+  explicit RowStore(std::size_t width = 0) : width_(width) {}
+
+  std::size_t width() const { return width_; }
+  std::size_t size() const { return lengths_.size(); }
+  std::size_t length(std::size_t r) const { return lengths_[r]; }
+
+  // Everything a push needs, allocated; committing it cannot fail.
+  struct Pending {
+    HvView row;
+    hdc::RowBank fresh;   // a new chunk holding `row`, when the last chunk is full
+    bool has_fresh = false;
+    Hypervector tail;
+  };
+  Pending prepare(HvView row);
+  void commit(Pending&& p) noexcept;
+  void push(HvView row) { commit(prepare(row)); }
+
+  // Empties the store; the width may change for the rows that follow.
+  void clear(std::size_t width);
+
+  // Copy of row r, whole.
+  Hypervector row(std::size_t r) const;
+
+  // init + sum over i < min(len q, len row r) of q[i] * row_r[i], in index order.
+  float dot(std::size_t r, HvView q, float init) const;
+
+  // dot(r, q, init) for every row, into out[0 .. size()).
+  void dots(HvView q, float init, float* out) const;
+
+ private:
+  float bank_at(std::size_t r, std::size_t i) const {
+    return chunks_[r / kLanes].at(r % kLanes, i);
+  }
+
+  std::size_t width_;
+  std::vector<hdc::RowBank> chunks_;
+  std::vector<Hypervector> tails_;
+  std::vector<std::size_t> lengths_;
+};
+
+}  // namespace mhdc::memory
