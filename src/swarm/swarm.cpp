@@ -139,10 +139,8 @@ ResonatorResult HoloSwarm::resonate(std::string_view role_key, HvView p_guess,
   const std::size_t ridx = matched ? static_cast<std::size_t>(found - role_names_.begin()) : 0;
   if (max_iter == 0) return {role_names_[ridx], policy_names_[0], skill_names_[0], 0.0f};
 
-  // Rotation right by (dim - k) mod dim undoes add_agent's rotation; 64-bit, so any dim works.
-  const std::uint64_t k = role_shift(role_key);
-  const std::uint64_t back = dim_ == 0 ? 0 : (dim_ - k) % dim_;
-  const Hypervector u = rotate_right(swarm_, back);
+  // Undo add_agent's rotation for this role.
+  const Hypervector u = rotate_right(swarm_, inverse_shift(dim_, role_shift(role_key)));
   // Every product below is also taken with U, so only the first |U| elements of R
   // (and of each snapped vector) can matter; a missing role is dim zeros.
   const Hypervector r = matched ? roles_.row(ridx, u.size())

@@ -35,6 +35,12 @@ namespace mhdc::swarm {
 // out[(i + k) mod L] = v[i], L = |v|.
 Hypervector rotate_right(HvView v, std::uint64_t k);
 
+// (dim - k) mod dim in 64-bit arithmetic (0 for dim = 0): rotating a length-dim
+// vector right by it undoes a rotation right by k, for every dim.
+inline std::uint64_t inverse_shift(std::uint64_t dim, std::uint64_t k) {
+  return dim == 0 ? 0 : (dim - k % dim) % dim;
+}
+
 struct ResonatorResult {
   std::string role;
   std::string policy;
