@@ -75,6 +75,35 @@ class PyOptimizer:
 # ---- end PyHoloCPUScheduler ----
 
 # ---- PyHoloGenEngine ----
+_Float3 = Sequence[_Float]
+_Bytes = Sequence[SupportsIndex]
+
+class PyHoloGenEngine:
+    """Deterministic bipolar byte encodings of rendering structure, all of length `dim`.
+
+    The same arguments give the same lists of ints in every process."""
+    def __new__(cls, dim: SupportsIndex) -> "PyHoloGenEngine": ...
+    def structural_dimension(self) -> int:
+        """The dimension fixed at construction."""
+    def generate_pixel_geometry(self, x: SupportsIndex, y: SupportsIndex,
+                                frame_id: Optional[SupportsIndex] = None) -> list[int]:
+        """Frame vector bound with the encodings of x and y (x, y unsigned 32-bit; frame_id 64-bit, default 0).
+        Symmetric in x and y."""
+    def generate_material_mapping(self, position: _Float3, normal: _Float3,
+                                  material_id: SupportsIndex) -> list[int]:
+        """Position bound with normal (three floats each) bound with the material number."""
+    def generate_photon(self, position: Union[str, _Float3], direction: Optional[_Float3] = None,
+                        wavelength: Optional[_Float] = None) -> list[int]:
+        """A photon from a colour name (red, orange, amber, yellow, white, green, cyan, blue, violet, purple;
+        white space trimmed, case ignored) or from position, direction and wavelength, all required then.
+        Raises ValueError for an unknown colour and for 1 <= dim <= 31."""
+    def encode_bvh_node(self, min_bounds: _Float3, max_bounds: _Float3, left: _Bytes,
+                        right: _Bytes) -> list[int]:
+        """Box of the two bounds bound with left⊗L and right⊗R; left and right must have `dim`
+        bytes (-128..127), else ValueError. Products wrap modulo 256."""
+    def simulate_counterfactual(self, root_state: object, intervention: object) -> list[int]:
+        """root_state bound with intervention. Each is used as a byte list if it is one, otherwise
+        its str() is encoded at `dim`; the two lengths must agree, else ValueError."""
 # ---- end PyHoloGenEngine ----
 
 # ---- PyHoloSwarm ----
