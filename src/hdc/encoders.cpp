@@ -77,8 +77,7 @@ Hypervector hv_hash_string(std::string_view s, std::uint64_t dim) {
 Hypervector rand_bipolar(std::uint64_t dim) {
   Hypervector out = allocate<Hypervector>(dim);
   if (out.empty()) return out;
-  EntropyRng& rng = EntropyRng::current();
-  for (float& o : out) o = (rng.next_u64() >> 63) ? -1.0f : 1.0f;
+  EntropyRng::current().fill_bipolar(out.data(), out.size());
   return out;
 }
 

@@ -1,5 +1,6 @@
 #include "hdc/rng.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cerrno>
@@ -15,6 +16,10 @@
 #include <unistd.h>
 
 #include "hdc/errors.hpp"
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace mhdc::hdc {
 
@@ -65,10 +70,170 @@ void chacha4_scalar(const std::uint32_t key[8], std::uint64_t counter, std::uint
     chacha_block(key, counter + static_cast<std::uint64_t>(b), stream, double_rounds, out + 16 * b);
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+// Four blocks side by side: state word i of blocks 0..3 sits in the four lanes of
+// one vector, so every quarter-round is plain lane-wise arithmetic. A 4x4
+// transpose per group of four words writes the blocks back one after another,
+// which is exactly the scalar output order. This is the SSE2 baseline; AVX2
+// machines take the row-layout kernel below.
+// Macros rather than lambdas: a lambda would not inherit the AVX2 target.
+#define MHDC_ROTL(v, n) _mm_or_si128(_mm_slli_epi32((v), (n)), _mm_srli_epi32((v), 32 - (n)))
+#define MHDC_QR(ROTL16, ROTL8, a, b, c, d)                                                \
+  x[a] = _mm_add_epi32(x[a], x[b]); x[d] = ROTL16(_mm_xor_si128(x[d], x[a]));             \
+  x[c] = _mm_add_epi32(x[c], x[d]); x[b] = MHDC_ROTL(_mm_xor_si128(x[b], x[c]), 12);      \
+  x[a] = _mm_add_epi32(x[a], x[b]); x[d] = ROTL8(_mm_xor_si128(x[d], x[a]));              \
+  x[c] = _mm_add_epi32(x[c], x[d]); x[b] = MHDC_ROTL(_mm_xor_si128(x[b], x[c]), 7);
+#define MHDC_CHACHA4_BODY(ROTL16, ROTL8)                                                  \
+  __m128i in[16], x[16];                                                                  \
+  for (int i = 0; i < 4; ++i) in[i] = _mm_set1_epi32(static_cast<int>(kSigma[i]));       \
+  for (int i = 0; i < 8; ++i) in[4 + i] = _mm_set1_epi32(static_cast<int>(key[i]));       \
+  {                                                                                       \
+    std::uint32_t lo[4], hi[4];                                                           \
+    for (int b = 0; b < 4; ++b) {                                                         \
+      const std::uint64_t c = counter + static_cast<std::uint64_t>(b);                    \
+      lo[b] = static_cast<std::uint32_t>(c);                                              \
+      hi[b] = static_cast<std::uint32_t>(c >> 32);                                        \
+    }                                                                                     \
+    in[12] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lo));                       \
+    in[13] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi));                       \
+  }                                                                                       \
+  in[14] = _mm_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(stream)));          \
+  in[15] = _mm_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(stream >> 32)));    \
+  for (int i = 0; i < 16; ++i) x[i] = in[i];                                              \
+  for (int r = 0; r < double_rounds; ++r) {                                               \
+    MHDC_QR(ROTL16, ROTL8, 0, 4, 8, 12) MHDC_QR(ROTL16, ROTL8, 1, 5, 9, 13)                \
+    MHDC_QR(ROTL16, ROTL8, 2, 6, 10, 14) MHDC_QR(ROTL16, ROTL8, 3, 7, 11, 15)              \
+    MHDC_QR(ROTL16, ROTL8, 0, 5, 10, 15) MHDC_QR(ROTL16, ROTL8, 1, 6, 11, 12)              \
+    MHDC_QR(ROTL16, ROTL8, 2, 7, 8, 13) MHDC_QR(ROTL16, ROTL8, 3, 4, 9, 14)                \
+  }                                                                                       \
+  auto* o = reinterpret_cast<__m128i*>(out);                                              \
+  for (int g = 0; g < 4; ++g) {                                                           \
+    const __m128i a = _mm_add_epi32(x[4 * g], in[4 * g]);                                 \
+    const __m128i b = _mm_add_epi32(x[4 * g + 1], in[4 * g + 1]);                         \
+    const __m128i c = _mm_add_epi32(x[4 * g + 2], in[4 * g + 2]);                         \
+    const __m128i d = _mm_add_epi32(x[4 * g + 3], in[4 * g + 3]);                         \
+    const __m128i ab_lo = _mm_unpacklo_epi32(a, b), ab_hi = _mm_unpackhi_epi32(a, b);     \
+    const __m128i cd_lo = _mm_unpacklo_epi32(c, d), cd_hi = _mm_unpackhi_epi32(c, d);     \
+    _mm_storeu_si128(o + 0 * 4 + g, _mm_unpacklo_epi64(ab_lo, cd_lo));                    \
+    _mm_storeu_si128(o + 1 * 4 + g, _mm_unpackhi_epi64(ab_lo, cd_lo));                    \
+    _mm_storeu_si128(o + 2 * 4 + g, _mm_unpacklo_epi64(ab_hi, cd_hi));                    \
+    _mm_storeu_si128(o + 3 * 4 + g, _mm_unpackhi_epi64(ab_hi, cd_hi));                    \
+  }
+
+namespace {
+
+// 16-bit rotation as a swap of the two halves of each lane (SSE2 word shuffles).
+#define MHDC_ROTL16_SSE2(v) _mm_shufflehi_epi16(_mm_shufflelo_epi16((v), 0xB1), 0xB1)
+#define MHDC_ROTL8_SSE2(v) MHDC_ROTL((v), 8)
+
+void chacha4_sse2(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
+                  int double_rounds, std::uint32_t out[64]) {
+  MHDC_CHACHA4_BODY(MHDC_ROTL16_SSE2, MHDC_ROTL8_SSE2)
+}
+
+// AVX2: a different layout. Each 256-bit register holds one state row of two
+// blocks (one per 128-bit half), two register sets cover the four blocks, and the
+// diagonal round is reached by rotating rows within each half. All sixteen
+// registers stay live without spilling; halves are stored back block by block.
+#define MHDC_ROT256(v, n) _mm256_or_si256(_mm256_slli_epi32((v), (n)), _mm256_srli_epi32((v), 32 - (n)))
+#define MHDC_HALF_ROUND(a, b, c, d)                                                            \
+  a = _mm256_add_epi32(a, b); d = _mm256_shuffle_epi8(_mm256_xor_si256(d, a), rot16);         \
+  c = _mm256_add_epi32(c, d); b = MHDC_ROT256(_mm256_xor_si256(b, c), 12);                    \
+  a = _mm256_add_epi32(a, b); d = _mm256_shuffle_epi8(_mm256_xor_si256(d, a), rot8);          \
+  c = _mm256_add_epi32(c, d); b = MHDC_ROT256(_mm256_xor_si256(b, c), 7);
+
+__attribute__((target("avx2"))) void chacha4_avx2(const std::uint32_t key[8],
+                                                  std::uint64_t counter, std::uint64_t stream,
+                                                  int double_rounds, std::uint32_t out[64]) {
+  const __m256i rot16 = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13,
+                                         2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13);
+  const __m256i rot8 = _mm256_setr_epi8(3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14,
+                                        3, 0, 1, 2, 7, 4, 5, 6, 11, 8, 9, 10, 15, 12, 13, 14);
+  const __m256i row0 = _mm256_broadcastsi128_si256(
+      _mm_setr_epi32(static_cast<int>(kSigma[0]), static_cast<int>(kSigma[1]),
+                     static_cast<int>(kSigma[2]), static_cast<int>(kSigma[3])));
+  const __m256i row1 = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(key)));
+  const __m256i row2 = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(key + 4)));
+  std::uint32_t r3[4][4];
+  for (int b = 0; b < 4; ++b) {
+    const std::uint64_t c = counter + static_cast<std::uint64_t>(b);
+    r3[b][0] = static_cast<std::uint32_t>(c);
+    r3[b][1] = static_cast<std::uint32_t>(c >> 32);
+    r3[b][2] = static_cast<std::uint32_t>(stream);
+    r3[b][3] = static_cast<std::uint32_t>(stream >> 32);
+  }
+  const __m256i row3_01 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r3[0]));
+  const __m256i row3_23 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(r3[2]));
+  __m256i a0 = row0, b0 = row1, c0 = row2, d0 = row3_01;
+  __m256i a1 = row0, b1 = row1, c1 = row2, d1 = row3_23;
+  for (int r = 0; r < double_rounds; ++r) {
+    MHDC_HALF_ROUND(a0, b0, c0, d0)
+    MHDC_HALF_ROUND(a1, b1, c1, d1)
+    b0 = _mm256_shuffle_epi32(b0, 0x39); c0 = _mm256_shuffle_epi32(c0, 0x4e); d0 = _mm256_shuffle_epi32(d0, 0x93);
+    b1 = _mm256_shuffle_epi32(b1, 0x39); c1 = _mm256_shuffle_epi32(c1, 0x4e); d1 = _mm256_shuffle_epi32(d1, 0x93);
+    MHDC_HALF_ROUND(a0, b0, c0, d0)
+    MHDC_HALF_ROUND(a1, b1, c1, d1)
+    b0 = _mm256_shuffle_epi32(b0, 0x93); c0 = _mm256_shuffle_epi32(c0, 0x4e); d0 = _mm256_shuffle_epi32(d0, 0x39);
+    b1 = _mm256_shuffle_epi32(b1, 0x93); c1 = _mm256_shuffle_epi32(c1, 0x4e); d1 = _mm256_shuffle_epi32(d1, 0x39);
+  }
+  a0 = _mm256_add_epi32(a0, row0); b0 = _mm256_add_epi32(b0, row1);
+  c0 = _mm256_add_epi32(c0, row2); d0 = _mm256_add_epi32(d0, row3_01);
+  a1 = _mm256_add_epi32(a1, row0); b1 = _mm256_add_epi32(b1, row1);
+  c1 = _mm256_add_epi32(c1, row2); d1 = _mm256_add_epi32(d1, row3_23);
+  auto* o = reinterpret_cast<__m256i*>(out);
+  // Low halves are the even blocks, high halves the odd ones.
+  _mm256_storeu_si256(o + 0, _mm256_permute2x128_si256(a0, b0, 0x20));
+  _mm256_storeu_si256(o + 1, _mm256_permute2x128_si256(c0, d0, 0x20));
+  _mm256_storeu_si256(o + 2, _mm256_permute2x128_si256(a0, b0, 0x31));
+  _mm256_storeu_si256(o + 3, _mm256_permute2x128_si256(c0, d0, 0x31));
+  _mm256_storeu_si256(o + 4, _mm256_permute2x128_si256(a1, b1, 0x20));
+  _mm256_storeu_si256(o + 5, _mm256_permute2x128_si256(c1, d1, 0x20));
+  _mm256_storeu_si256(o + 6, _mm256_permute2x128_si256(a1, b1, 0x31));
+  _mm256_storeu_si256(o + 7, _mm256_permute2x128_si256(c1, d1, 0x31));
+}
+
+#undef MHDC_HALF_ROUND
+#undef MHDC_ROT256
+
+using Chacha4Fn = void (*)(const std::uint32_t*, std::uint64_t, std::uint64_t, int, std::uint32_t*);
+
+Chacha4Fn pick_chacha4() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? &chacha4_avx2 : &chacha4_sse2;
+}
+
+}  // namespace
+
+void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
+             int double_rounds, std::uint32_t out[64]) {
+  static const Chacha4Fn fn = pick_chacha4();
+  fn(key, counter, stream, double_rounds, out);
+}
+
+namespace detail {
+void chacha4_baseline(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
+                      int double_rounds, std::uint32_t out[64]) {
+  chacha4_sse2(key, counter, stream, double_rounds, out);
+}
+bool chacha4_uses_avx2() { return pick_chacha4() == &chacha4_avx2; }
+}  // namespace detail
+
+#else
+
 void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
              int double_rounds, std::uint32_t out[64]) {
   chacha4_scalar(key, counter, stream, double_rounds, out);
 }
+
+namespace detail {
+void chacha4_baseline(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
+                      int double_rounds, std::uint32_t out[64]) {
+  chacha4_scalar(key, counter, stream, double_rounds, out);
+}
+bool chacha4_uses_avx2() { return false; }
+}  // namespace detail
+
+#endif
 
 // ---------------------------------------------------------------------------
 // SeededRng
@@ -301,6 +466,23 @@ std::uint64_t EntropyRng::next_u64() {
     index_ = 2;
   }
   return hi << 32 | lo;
+}
+
+void EntropyRng::fill_bipolar(float* out, std::size_t n) {
+  check_fork();
+  std::size_t i = 0;
+  while (i < n) {
+    if (index_ <= 62) {
+      // Whole pairs left in the buffer: the top bit of a draw is bit 31 of its high word.
+      const std::size_t pairs = std::min<std::size_t>((64 - index_) / 2, n - i);
+      const std::uint32_t* hi = buf_ + index_ + 1;
+      for (std::size_t k = 0; k < pairs; ++k) out[i + k] = (hi[2 * k] >> 31) ? -1.0f : 1.0f;
+      i += pairs;
+      index_ += static_cast<unsigned>(2 * pairs);
+    } else {
+      out[i++] = (next_u64() >> 63) ? -1.0f : 1.0f;
+    }
+  }
 }
 
 }  // namespace mhdc::hdc

@@ -203,3 +203,30 @@ TEST(EntropyRng, ForkedChildDiffersFromParentContinuation) {
     EXPECT_NE(child[41], pbits);
   }
 }
+
+TEST(EntropyRng, FillBipolarIsOneNextU64PerElement) {
+  g_fill = 200;
+  for (int skip : {0, 1, 2, 63, 64, 127}) {
+    for (std::size_t n : {0u, 1u, 31u, 32u, 33u, 200u}) {
+      std::vector<std::uint64_t> want;
+      std::vector<float> got(n);
+      // Two fresh threads with the same fake key give the same stream.
+      g_calls = 0;
+      on_fresh_thread(&counting_source, [&] {
+        EntropyRng& r = EntropyRng::current();
+        for (int k = 0; k < skip; ++k) r.next_u32();
+        for (std::size_t k = 0; k < n + 1; ++k) want.push_back(r.next_u64());
+      });
+      std::uint64_t after = 0;
+      g_calls = 0;
+      on_fresh_thread(&counting_source, [&] {
+        EntropyRng& r = EntropyRng::current();
+        for (int k = 0; k < skip; ++k) r.next_u32();
+        r.fill_bipolar(got.data(), n);
+        after = r.next_u64();
+      });
+      for (std::size_t k = 0; k < n; ++k) ASSERT_EQ(got[k], (want[k] >> 63) ? -1.0f : 1.0f) << skip << ' ' << n << ' ' << k;
+      EXPECT_EQ(after, want[n]) << "fill_bipolar consumed exactly n draws";
+    }
+  }
+}
