@@ -38,9 +38,43 @@ def normalise_bipolar(v: _Vector) -> list[float]:
 # ---- end free functions: encoders and diagnostics ----
 
 # ---- PyCausalMemory ----
+class PyCausalMemory:
+    """Cause -> effect relations stamped with time vectors, indexed by sign signature,
+    with a role-bound trace as holographic fallback."""
+    def __new__(cls, dim: SupportsIndex) -> "PyCausalMemory": ...
+    def store(self, cause: _Vector, effect: _Vector, time: _Vector) -> None:
+        """Record a causal relationship. Each vector needs at least `dim` components
+        (ValueError otherwise, nothing recorded); longer ones are kept whole."""
+    def record(self, cause: _Vector, effect: _Vector, time: _Vector) -> None:
+        """Alias of `store()`, matching the `CausalMemory` interface."""
+    def query_effect(self, cause: _Vector) -> Optional[list[float]]:
+        """Given a cause, retrieve the predicted effect: the first recorded effect for this cause, if any."""
+    def recall_effect(self, cause: _Vector) -> Optional[list[float]]:
+        """Alias of `query_effect()`, matching the `CausalMemory` interface."""
+    def query_cause(self, effect: _Vector) -> list[list[float]]:
+        """Given an effect, retrieve all known causes, best first (ties in recording order)."""
+    def recall_cause(self, effect: _Vector) -> list[list[float]]:
+        """Alias of `query_cause()`, matching the `CausalMemory` interface."""
+    def query_by_time(self, time: _Vector) -> Optional[list[float]]:
+        """Given a time-role hypervector, retrieve the effect at that time."""
+    def recall_by_time(self, time: _Vector) -> Optional[list[float]]:
+        """Alias of `query_by_time()`, matching the `CausalMemory` interface."""
 # ---- end PyCausalMemory ----
 
 # ---- PyMultiHopReasoner ----
+class PyMultiHopReasoner:
+    """Facts and undirected links between fact indices, queried breadth-first by resonance."""
+    def __new__(cls, dim: SupportsIndex) -> "PyMultiHopReasoner": ...
+    def add_fact(self, fact: _Vector) -> int:
+        """Register a fact and return its index."""
+    def add_link(self, a: SupportsIndex, b: SupportsIndex) -> None:
+        """Register a link between two fact indices (undirected association); checked only when followed."""
+    def reason(self, query: _Vector, hops: SupportsIndex) -> list[tuple[int, float]]:
+        """Facts with resonance above 0.6 (hop 0), then facts reached through links for up to `hops` hops,
+        as (fact_index, resonance_score) best first; NaN scores last. IndexError if a followed link
+        names a fact that does not exist."""
+    def reset(self) -> None:
+        """Reset all facts and associations."""
 # ---- end PyMultiHopReasoner ----
 
 # ---- PyMetacognition ----
@@ -110,4 +144,19 @@ class PyHoloGenEngine:
 # ---- end PyHoloSwarm ----
 
 # ---- PyHKVC ----
+class PyHKVC:
+    """String-to-string cache held exactly (phase vectors, hash index) and holographically
+    (complex accumulators of unit phasors)."""
+    def __new__(cls, dim: SupportsIndex) -> "PyHKVC": ...
+    def store(self, key: str, value: str, position: SupportsIndex) -> None:
+        """Store a key-value pair; storing a key again adds a further entry."""
+    def query(self, query_key: str) -> tuple[str, float]:
+        """(best_value, best_score): the earliest exact key match, else the best holographic recall;
+        ("", 0.0) while empty."""
+    def count(self) -> int:
+        """Number of stored entries"""
+    def position_score(self, position: SupportsIndex) -> float:
+        """Position accumulator probed with the phase pattern of `position`, divided by the count."""
+    def accumulator_magnitude(self) -> list[float]:
+        """Export state as raw accumulator magnitudes for inspection"""
 # ---- end PyHKVC ----
