@@ -57,7 +57,7 @@ AuditResult finish(std::vector<std::string> issues) {
 
 }  // namespace
 
-AuditResult SelfAudit::full_audit(HvView hv) {
+AuditResult SelfAudit::evaluate(HvView hv) const {
   std::vector<std::string> issues;
   issues.reserve(2);
 
@@ -84,10 +84,17 @@ AuditResult SelfAudit::full_audit(HvView hv) {
     if (consistency < 0.5f) issues.push_back("low history consistency: " + hdc::format_fixed(consistency, 3));
   }
 
-  // Everything that can fail happens before the history changes.
-  AuditResult result = finish(std::move(issues));
-  history_.emplace_back(hv.begin(), hv.end());
+  return finish(std::move(issues));
+}
+
+void SelfAudit::remember(HvView hv) {
+  history_.emplace_back(hv.begin(), hv.end());  // deque: no effect if this throws
   if (history_.size() > kHistoryLimit) history_.pop_front();
+}
+
+AuditResult SelfAudit::full_audit(HvView hv) {
+  AuditResult result = evaluate(hv);
+  remember(hv);
   return result;
 }
 

@@ -32,6 +32,10 @@ class SelfAudit {
   // 4. score = max(0, 1 - 0.1 m) for m issues, passed = (m == 0).
   // All-or-nothing: on std::bad_alloc the history is unchanged.
   AuditResult full_audit(HvView hv);
+  // The two halves of full_audit, for a caller that must do its own fallible
+  // work (boxing the result) between judging and remembering.
+  AuditResult evaluate(HvView hv) const;  // steps 1, 2 and 4
+  void remember(HvView hv);               // step 3; all-or-nothing
 
   // score = resonance(h1, h2); below 0.7 the issue "low consistency: <3 decimals>";
   // passed = score >= 0.7 (so NaN fails without an issue). Reads no state.

@@ -1,0 +1,33 @@
+// PyQuantumAttentionHead: one attention head; keys and values arrive as lists of
+// lists and are converted straight into one packed buffer each.
+#include "quantum_heads/attention_head.hpp"
+#include "python/class_binding.hpp"
+#include "python/registry.hpp"
+
+namespace mhdc::py {
+namespace {
+using heads::QuantumAttentionHead;
+
+constexpr ClassInfo kInfo{"PyQuantumAttentionHead", "(dim, nqubits)", "", ThreadBound::yes};
+constexpr Ctor<QuantumAttentionHead> kNew{{"dim", "nqubits"}, [](Args& a) {
+                                            const std::uint64_t dim = a.u64(0);
+                                            const std::uint64_t nqubits = a.u64(1);
+                                            return QuantumAttentionHead(dim, nqubits);
+                                          }};
+
+constexpr Method<QuantumAttentionHead> kCompute{
+    "compute", "compute($self, query, keys, values)", "", Access::exclusive, {"query", "keys", "values"},
+    [](QuantumAttentionHead& h, Args& a) {
+      const Hypervector query = a.hv(0);
+      const Rows keys = a.rows(1);
+      const Rows values = a.rows(2);
+      return box(h.compute(query, {keys.data.data(), keys.offset}, {values.data.data(), values.offset}));
+    }};
+
+}  // namespace
+
+PyTypeObject* type_PyQuantumAttentionHead() {
+  return class_type<QuantumAttentionHead, kInfo, kNew, kCompute>();
+}
+
+}  // namespace mhdc::py

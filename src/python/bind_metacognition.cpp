@@ -1,0 +1,50 @@
+// PyMetacognition: one Metacognition recorder.
+#include <tuple>
+#include <utility>
+
+#include "metalearning/metacognition.hpp"
+#include "python/class_binding.hpp"
+#include "python/registry.hpp"
+
+namespace mhdc::py {
+namespace {
+using meta::Metacognition;
+
+constexpr ClassInfo kInfo{"PyMetacognition", "(dim)", "", ThreadBound::yes};
+constexpr Ctor<Metacognition> kNew{{"dim"}, [](Args& a) { return Metacognition(a.u64(0)); }};
+
+constexpr Method<Metacognition> kRecord{
+    "record", "record($self, res, coh, acc, context, hash)", "", Access::exclusive,
+    {"res", "coh", "acc", "context", "hash"}, [](Metacognition& m, Args& a) {
+      const float res = a.f32(0);
+      const float coh = a.f32(1);
+      const float acc = a.f32(2);
+      Hypervector context = a.hv(3);
+      // A wrong length is reported at its own argument, before `hash` is looked at,
+      // rather than dropped while the call claims success.
+      m.check_context(context);
+      const std::uint64_t hash = a.u64(4);
+      m.record_checked({std::move(context), hash, res, coh, acc});
+      return none();
+    }};
+
+constexpr Method<Metacognition> kSuccessRate{"success_rate", nullptr, "", Access::shared, {},
+                                             [](Metacognition& m, Args&) { return box(m.success_rate()); }};
+
+constexpr Method<Metacognition> kAvgResonance{"avg_resonance", nullptr, "", Access::shared, {},
+                                              [](Metacognition& m, Args&) { return box(m.avg_resonance()); }};
+
+constexpr Method<Metacognition> kRecommend{"recommend", nullptr, "", Access::shared, {}, [](Metacognition& m, Args&) {
+                                             std::vector<std::tuple<std::string, float, std::string>> out;
+                                             for (auto& r : m.recommend())
+                                               out.emplace_back(std::move(r.action), r.delta, std::move(r.reason));
+                                             return box(out);
+                                           }};
+
+}  // namespace
+
+PyTypeObject* type_PyMetacognition() {
+  return class_type<Metacognition, kInfo, kNew, kRecord, kSuccessRate, kAvgResonance, kRecommend>();
+}
+
+}  // namespace mhdc::py
