@@ -78,9 +78,34 @@ class PyMultiHopReasoner:
 # ---- end PyMultiHopReasoner ----
 
 # ---- PyMetacognition ----
+class PyMetacognition:
+    """A bounded history (10000) of outcomes, its success rate and average resonance,
+    and the parameter changes it recommends."""
+    def __new__(cls, dim: SupportsIndex) -> "PyMetacognition": ...
+    def record(self, res: _Float, coh: _Float, acc: _Float, context: _Vector, hash: SupportsIndex) -> None:
+        """Keep one outcome (oldest evicted beyond 10000). A success is res > 0.5 and acc > 0.5.
+
+        Raises ValueError when len(context) != dim; nothing is recorded then."""
+    def success_rate(self) -> float:
+        """Successes / records in 32-bit floats; 0.0 with no records."""
+    def avg_resonance(self) -> float:
+        """Mean of res (summed in record order, 32-bit); 0.0 with no records."""
+    def recommend(self) -> list[tuple[str, float, str]]:
+        """(action, delta, reason) tuples: a low success rate asks for learning rate and attention,
+        a high one for momentum; a low average resonance for a smaller identity_lr."""
 # ---- end PyMetacognition ----
 
 # ---- PySelfAudit ----
+class PySelfAudit:
+    """Checks hypervectors for near-zero drift and for drift from the vectors audited before."""
+    def __new__(cls, dim: SupportsIndex) -> "PySelfAudit": ...
+    def full_audit(self, hv: _Vector) -> tuple[float, bool, list[str]]:
+        """Full audit: run all consistency checks on a hypervector.
+        Returns (score, passed, issues_list)"""
+    def check_consistency(self, h1: _Vector, h2: _Vector) -> tuple[float, bool, list[str]]:
+        """Check consistency between two hypervectors.
+        Returns (score, passed, issues_list) where score is resonance ∈ [0,1].
+        Passed if score >= 0.7."""
 # ---- end PySelfAudit ----
 
 # ---- PyOptimizer ----
@@ -103,9 +128,51 @@ class PyOptimizer:
 # ---- end PyOptimizer ----
 
 # ---- PyQuantumAttentionHead ----
+class PyQuantumAttentionHead:
+    """Mixes value vectors by the weights max(2 s - 1, 0) of each key's similarity s to the query."""
+    def __new__(cls, dim: SupportsIndex, nqubits: SupportsIndex) -> "PyQuantumAttentionHead": ...
+    def compute(self, query: _Vector, keys: Sequence[_Vector], values: Sequence[_Vector]) -> list[float]:
+        """A vector of dim floats (with one key: the value itself, unchanged).
+
+        Raises ValueError "assertion failed: !keys.is_empty() && keys.len() == values.len()"
+        for no keys or unequal counts of keys and values."""
 # ---- end PyQuantumAttentionHead ----
 
 # ---- PyHoloCPUScheduler ----
+class PyHoloCPUScheduler:
+    """A world-vector memory over text concepts with a saturating state, a feedback path into
+    an embedded optimizer and metacognition recorder, a role generator and an attention search."""
+    def __new__(cls, dim: SupportsIndex, quantum_capacity: SupportsIndex) -> "PyHoloCPUScheduler": ...
+    @property
+    def dim(self) -> int:
+        """The hypervector dimension."""
+    @property
+    def qc(self) -> int:
+        """The quantum capacity."""
+    def dimension(self) -> int:
+        """The hypervector dimension (as the dim property)."""
+    def quantum_capacity(self) -> int:
+        """The quantum capacity (as the qc property)."""
+    def store_memory(self, target: str) -> None:
+        """Store a concept via RSM (Patent §6.2):
+        key_hv = encode(target), value_hv = encode(target)
+        WV ⊕= bind(key_hv, value_hv)"""
+    def recall(self, target: str) -> bool:
+        """O(1) holographic associative recall (Patent §6.2):
+        query_hv = encode(target), recalled = WV ⊗ query_hv
+        Then find best match in value codebook via resonance"""
+    def export_holographic_state(self) -> list[float]:
+        """A copy of the saturating state (dim values, each -1.0, 0.0 or 1.0)."""
+    def process_feedback(self, signal: _Float) -> None:
+        """Record the signal and move the learning rate by signal - 0.5, within [0, 1]."""
+    def feedback_strength(self) -> float:
+        """The embedded optimizer's learning rate."""
+    def quantum_grover_search(self, query: _Vector, keys: Sequence[_Vector], values: Sequence[_Vector]) -> list[float]:
+        """The attention head's compute over these keys and values (see PyQuantumAttentionHead)."""
+    def run_audit_integrity_check(self) -> bool:
+        """True when dim and the quantum capacity are both non-zero."""
+    def generate_role(self, label: str) -> list[float]:
+        """A deterministic bipolar role vector of dim entries for the label."""
 # ---- end PyHoloCPUScheduler ----
 
 # ---- PyHoloGenEngine ----
