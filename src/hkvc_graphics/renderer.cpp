@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 
 #include "hdc/errors.hpp"
 
@@ -13,9 +14,47 @@ static_assert(static_cast<std::uint64_t>(0.6 * 18446744073709551616.0) == kPhoto
 
 namespace {
 
+// The draws of a fresh SeededRng::seed_from_u64(seed), taken a whole refill at a
+// time. Every generator here is fresh and read only with next_u64, so draw j of a
+// refill is always words (2j, 2j + 1) of its 64-word buffer; reading the buffer
+// directly keeps the per-draw cost at the block function's own rate instead of
+// one out-of-line call per element. The tests hold it to SeededRng draw for draw.
+class SeededDraws {
+ public:
+  static constexpr std::size_t kPerRefill = 32;
+
+  explicit SeededDraws(std::uint64_t seed) {
+    // PCG32 run eight times, each word from the advanced state, little-endian.
+    std::uint64_t s = seed;
+    for (auto& word : key_) {
+      s = s * 6364136223846793005ULL + 11634580027462260723ULL;
+      const auto xorshifted = static_cast<std::uint32_t>(((s >> 18) ^ s) >> 27);
+      word = std::rotr(xorshifted, static_cast<int>(s >> 59));
+    }
+  }
+
+  // The next 32 draws: draw j is (words[2j + 1] << 32) | words[2j].
+  const std::uint32_t* refill() {
+    hdc::chacha4(key_, counter_, 0, kDoubleRounds, buf_);
+    counter_ += 4;
+    return buf_;
+  }
+
+ private:
+  static constexpr int kDoubleRounds = 6;  // ChaCha12
+  std::uint32_t key_[8] = {};
+  std::uint64_t counter_ = 0;
+  std::uint32_t buf_[64] = {};
+};
+
 void fill_bipolar(std::span<std::int8_t> out, std::uint64_t seed) {
-  auto rng = hdc::SeededRng::seed_from_u64(seed);
-  for (auto& e : out) e = rng.bipolar_i8();
+  SeededDraws draws(seed);
+  for (std::size_t i = 0; i < out.size(); i += SeededDraws::kPerRefill) {
+    const std::uint32_t* w = draws.refill();
+    const std::size_t n = std::min(SeededDraws::kPerRefill, out.size() - i);
+    // The sign is the draw's top bit, bit 31 of its high word.
+    for (std::size_t j = 0; j < n; ++j) out[i + j] = (w[2 * j + 1] >> 31) ? std::int8_t{-1} : std::int8_t{1};
+  }
 }
 
 // Clamp to [-10, 10], scale to [0, 32], truncate with saturation (NaN -> 0), cap at 31.
@@ -70,9 +109,16 @@ ByteVector HKVCRenderer::floats_to_hv(std::uint64_t dim, const Float3& v) {
   // The three per-axis parity flips compose to one: only the parity of the bin
   // sum reaches the output (the axis offsets 0 + 1 + 2 contribute the final +1).
   const std::uint32_t bins = axis_bin(v[0]) + axis_bin(v[1]) + axis_bin(v[2]);
-  for (std::size_t i = 0; i < out.size(); ++i) {
+  // i mod 3 repeats every 3 and the parity of floor(i / 32) every 64, so the
+  // pattern repeats every 192 elements: build one period, then copy it.
+  constexpr std::size_t kPeriod = 192;
+  std::array<std::int8_t, kPeriod> period;
+  for (std::size_t i = 0; i < kPeriod; ++i) {
     const std::size_t s = (i % 3) + (i >> 5) + bins;
-    out[i] = (s & 1) ? std::int8_t{1} : std::int8_t{-1};
+    period[i] = (s & 1) ? std::int8_t{1} : std::int8_t{-1};
+  }
+  for (std::size_t i = 0; i < out.size(); i += kPeriod) {
+    std::memcpy(out.data() + i, period.data(), std::min(kPeriod, out.size() - i));
   }
   return out;
 }
@@ -93,19 +139,25 @@ ByteVector HKVCRenderer::make_photon(std::uint64_t dim, const Float3& position,
   std::array<bool, 32> flag{};
   for (int k = 0; k < 32; ++k) flag[k] = (-10.0f + 0.625f * static_cast<float>(k)) <= wavelength;
 
-  auto rng = hdc::SeededRng::seed_from_u64(std::bit_cast<std::uint32_t>(wavelength));
   // Bias W is bound into PD as it is drawn: element i belongs to block
   // min(i / block, 31), so block 31 also takes the dim mod 32 tail.
   const std::size_t n = out.size();
   const std::size_t block = n / 32;
-  for (std::size_t k = 0; k < 32; ++k) {
-    const std::size_t begin = k * block;
-    const std::size_t end = (k == 31) ? n : begin + block;
-    const bool f = flag[k];
-    for (std::size_t i = begin; i < end; ++i) {
-      const bool b = rng.next_u64() < kPhotonBiasThreshold;
-      const std::int8_t w = (b == f) ? std::int8_t{1} : std::int8_t{-1};
-      out[i] = static_cast<std::int8_t>(w * out[i]);
+  std::size_t k = 0;
+  std::size_t block_end = block;  // first element past block k
+  SeededDraws draws(std::bit_cast<std::uint32_t>(wavelength));
+  for (std::size_t i = 0; i < n; i += SeededDraws::kPerRefill) {
+    const std::uint32_t* w = draws.refill();
+    const std::size_t m = std::min(SeededDraws::kPerRefill, n - i);
+    for (std::size_t j = 0; j < m; ++j) {
+      if (i + j == block_end && k < 31) {
+        ++k;
+        block_end += block;
+      }
+      const std::uint64_t x = (std::uint64_t{w[2 * j + 1]} << 32) | w[2 * j];
+      const bool b = x < kPhotonBiasThreshold;  // gen_bool(0.6)
+      const std::int8_t bias = (b == flag[k]) ? std::int8_t{1} : std::int8_t{-1};
+      out[i + j] = static_cast<std::int8_t>(bias * out[i + j]);
     }
   }
   return out;

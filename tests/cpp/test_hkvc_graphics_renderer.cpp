@@ -132,7 +132,7 @@ TEST(FloatsToHv, MatchesThreeParityPasses) {
       {-0.0f, 5, -5},   {1e30f, -1e30f, 0},  {-9.375f, 2, 7},  {kNaN, kNaN, kNaN},
   };
   for (const auto& v : cases) {
-    for (std::size_t dim : {0u, 1u, 31u, 32u, 33u, 97u, 200u}) {
+    for (std::size_t dim : {0u, 1u, 31u, 32u, 33u, 97u, 191u, 192u, 193u, 385u}) {
       EXPECT_EQ(HKVCRenderer::floats_to_hv(dim, v), reference_floats(dim, v))
           << v[0] << "," << v[1] << "," << v[2] << " dim " << dim;
     }
@@ -205,6 +205,18 @@ TEST(UintToHv, RepeatsAndPrefixes) {
   }
 }
 
+TEST(SeededBipolar, MatchesSeededRngDrawForDraw) {
+  // The encodings read whole refills; SeededRng is the definition.
+  for (std::uint64_t seed : {0ull, 1ull, 0x7FC00000ull, 0x80000000ull, ~0ull}) {
+    for (std::size_t dim : {1u, 31u, 32u, 33u, 64u, 65u, 1000u}) {
+      auto rng = hdc::SeededRng::seed_from_u64(seed);
+      ByteVector want(dim);
+      for (auto& e : want) e = rng.bipolar_i8();
+      EXPECT_EQ(seeded_bipolar(dim, seed), want) << seed << " " << dim;
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // make_photon
 // ---------------------------------------------------------------------------
@@ -232,6 +244,30 @@ TEST(MakePhoton, KnownAnswers) {
     EXPECT_EQ(HKVCRenderer::make_photon(c.dim, c.position, c.direction, c.wavelength),
               from_signs(c.signs))
         << "dim " << c.dim << " wavelength " << c.wavelength;
+  }
+}
+
+// make_photon written out element by element with SeededRng::gen_bool.
+ByteVector reference_photon(std::size_t dim, const Float3& p, const Float3& d, float wavelength) {
+  const ByteVector pv = reference_floats(dim, p), dv = reference_floats(dim, d);
+  auto rng = hdc::SeededRng::seed_from_u64(std::bit_cast<std::uint32_t>(wavelength));
+  ByteVector out(dim);
+  for (std::size_t i = 0; i < dim; ++i) {
+    const std::size_t k = std::min<std::size_t>(i / (dim / 32), 31);
+    const bool flag = -10.0f + 0.625f * static_cast<float>(k) <= wavelength;
+    const int w = rng.gen_bool(0.6) == flag ? 1 : -1;
+    out[i] = static_cast<std::int8_t>(w * pv[i] * dv[i]);
+  }
+  return out;
+}
+
+TEST(MakePhoton, MatchesPerDrawReference) {
+  for (std::size_t dim : {32u, 33u, 63u, 64u, 100u, 127u, 1000u, 1025u}) {
+    for (float wl : {-10.0f, -0.0f, 0.3f, 9.375f, 480.0f, kNaN}) {
+      const Float3 p{1, -2, 3}, d{0.5f, 0, -7};
+      EXPECT_EQ(HKVCRenderer::make_photon(dim, p, d, wl), reference_photon(dim, p, d, wl))
+          << dim << " " << wl;
+    }
   }
 }
 
