@@ -35,6 +35,32 @@ def normalise_bipolar(v: _Vector) -> list[float]:
 # ---- end free functions: algebra ----
 
 # ---- free functions: encoders and diagnostics ----
+def rand_bipolar(dim: SupportsIndex) -> list[float]:
+    """`dim` random +1.0/-1.0 values from the calling thread's entropy-keyed generator
+    (a forked child never continues its parent's stream)."""
+
+def hv_hash(v: _Vector) -> int:
+    """Sign signature: bit i is set when float32(v[i]) > 0, for i < 64; later elements are ignored."""
+
+def hv_hash_string(s: str, dim: SupportsIndex) -> list[float]:
+    """Deterministic bipolar vector of a string: SipHash-1-3 of its UTF-8 bytes and 0xFF seeds a
+    64-bit LCG whose top bit gives each element; dim n is a prefix of dim n + k."""
+
+def diagnostic_role(dim: SupportsIndex) -> list[float]:
+    """The fixed bipolar role under which diagnostics are hidden in a payload."""
+
+def encode_system_state(dim: SupportsIndex, ram_pct: _Float, cpu_pct: _Float,
+                        error_count: SupportsIndex, latency_us: SupportsIndex) -> list[float]:
+    """Sum of the four figures' value vectors bound to their role vectors; elements in
+    {-4, -2, 0, 2, 4}. Each figure is clamped to [0, 1e6], scaled by 1000 in float32,
+    truncated and taken modulo 256. error_count and latency_us are 0 .. 2**32 - 1."""
+
+def bundle_diagnostics(payload: _Vector, ram_pct: _Float, cpu_pct: _Float,
+                       error_count: SupportsIndex, latency_us: SupportsIndex) -> list[float]:
+    """payload + state * diagnostic_role(len(payload)), element by element in float32 (no sign step)."""
+
+def extract_system_state(bundled: _Vector) -> list[float]:
+    """diagnostic_role(len(bundled)) * bundled: the encoded state plus the payload scrambled by the role."""
 # ---- end free functions: encoders and diagnostics ----
 
 # ---- PyCausalMemory ----

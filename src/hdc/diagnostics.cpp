@@ -32,8 +32,9 @@ void role_into(float* out, std::size_t n) {
 
 // The system state written into out. Each figure's value vector and role vector
 // are hv_hash_string sequences; rather than materialising eight vectors, their
-// eight generators step side by side and the four bound values are summed per
-// element in the order ram, cpu, err, lat (the same 32-bit sums).
+// eight generators step side by side. A bound element is -1 exactly when the two
+// top bits differ, and the ordered 32-bit sum of four +-1 values is exact, with
+// x + (-x) giving +0, so it equals 4 - 2 * (number of -1 terms) as a float.
 void state_into(float* out, std::size_t n, float ram, float cpu, std::uint32_t err,
                 std::uint32_t lat) {
   static constexpr const char* kNames[4] = {"ram", "cpu", "err", "lat"};
@@ -45,13 +46,13 @@ void state_into(float* out, std::size_t n, float ram, float cpu, std::uint32_t e
     r[f] = string_hash(kRoles[f]);
   }
   for (std::size_t i = 0; i < n; ++i) {
-    float s = 0.0f;
+    int negative = 0;
     for (int f = 0; f < 4; ++f) {
       v[f] = lcg_step(v[f]);
       r[f] = lcg_step(r[f]);
-      s = s + sign63(v[f]) * sign63(r[f]);
+      negative += static_cast<int>((v[f] ^ r[f]) >> 63);
     }
-    out[i] = s;
+    out[i] = static_cast<float>(4 - 2 * negative);
   }
 }
 
