@@ -3,7 +3,8 @@
 //
 // Contract:
 //  - every encoding is a pure function of its arguments: the same call gives the
-//    same bytes in every process (all randomness comes from SeededRng);
+//    same bytes in every process (every draw is a SeededRng draw; the bulk
+//    encoders read whole refills of the same stream);
 //  - every result has exactly `dim` elements, each +1 or -1;
 //  - each generated element costs exactly one 64-bit draw, in index order;
 //  - results are allocated before any work, so a dim beyond memory throws
