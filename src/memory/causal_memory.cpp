@@ -6,6 +6,7 @@
 
 #include "hdc/encoders.hpp"
 #include "hdc/errors.hpp"
+#include "hdc/kernels.hpp"
 
 namespace mhdc::memory {
 

@@ -1,12 +1,15 @@
 // Growable store of vectors of any length, kept so that one query's dot product
-// against every stored row runs one lane per row (hdc::RowBank) while each sum
-// stays in index order.
+// against every stored row runs one lane per row while each sum stays in index
+// order.
 //
-// Rows live in chunks of exactly RowBank::kLanes rows: a chunk allocates its one
-// block on its first push and never again, so a push can be split into an
-// allocating `prepare` and a `commit` that cannot fail. Owners that append to
-// several stores in one operation prepare all of them first, then commit, and so
-// never leave a half-made update behind.
+// Rows live in blocks of kLanes rows laid out like hdc::RowBank's (element i of
+// the block's rows at [i][lane]). The store keeps its own blocks rather than
+// RowBanks for two reasons: a block is allocated whole when its first row
+// arrives, so a push splits into an allocating `prepare` and a `commit` that
+// cannot fail (owners that append to several stores in one operation prepare all
+// of them first, then commit, and so never leave a half-made update behind); and
+// the scan keeps several blocks in flight, so the adds of independent rows
+// overlap instead of waiting on one dependency chain per block.
 //
 // The bank holds each row's first `width` components; components beyond that
 // are kept as the row's tail. A row shorter than `width` is padded in the bank,
@@ -17,7 +20,6 @@
 #include <cstdint>
 #include <vector>
 
-#include "hdc/kernels.hpp"
 #include "hdc/types.hpp"
 
 namespace mhdc::memory {
@@ -28,9 +30,13 @@ void reserve_one_more(V& v) {
   if (v.size() == v.capacity()) v.reserve(v.size() < 8 ? 8 : v.size() * 2);
 }
 
+// The lane kernels behind RowStore::dots; `automatic` picks the widest the CPU has.
+enum class LaneKernel { automatic, generic, sse2, avx2 };
+bool lane_kernel_available(LaneKernel k);
+
 class RowStore {
  public:
-  static constexpr std::size_t kLanes = hdc::RowBank::kLanes;
+  static constexpr std::size_t kLanes = 8;
 
   explicit RowStore(std::size_t width = 0) : width_(width) {}
 
@@ -41,7 +47,7 @@ class RowStore {
   // Everything a push needs, allocated; committing it cannot fail.
   struct Pending {
     HvView row;
-    hdc::RowBank fresh;   // a new chunk holding `row`, when the last chunk is full
+    std::vector<float> fresh;  // a new block, when the last one is full
     bool has_fresh = false;
     Hypervector tail;
   };
@@ -59,15 +65,17 @@ class RowStore {
   float dot(std::size_t r, HvView q, float init) const;
 
   // dot(r, q, init) for every row, into out[0 .. size()).
-  void dots(HvView q, float init, float* out) const;
+  void dots(HvView q, float init, float* out, LaneKernel kernel = LaneKernel::automatic) const;
+  // The same, one row at a time: the reference the lane kernel is tested against.
+  void dots_scalar(HvView q, float init, float* out) const;
 
  private:
   float bank_at(std::size_t r, std::size_t i) const {
-    return chunks_[r / kLanes].at(r % kLanes, i);
+    return blocks_[r / kLanes][i * kLanes + r % kLanes];
   }
 
   std::size_t width_;
-  std::vector<hdc::RowBank> chunks_;
+  std::vector<std::vector<float>> blocks_;
   std::vector<Hypervector> tails_;
   std::vector<std::size_t> lengths_;
 };

@@ -116,10 +116,10 @@ TEST(RowStore, DotsMatchRowByRowSumsForAnyLengths) {
   std::mt19937_64 rng(7);
   std::normal_distribution<float> g;
   const float inf = std::numeric_limits<float>::infinity();
-  for (std::size_t width : {0, 1, 5, 16}) {
+  for (std::size_t width : {0, 1, 5, 16, 37}) {
     RowStore st(width);
     std::vector<Hypervector> rows;
-    for (int r = 0; r < 21; ++r) {
+    for (int r = 0; r < 53; ++r) {  // 6 full blocks and a part: groups of 4 and 2, and leftovers
       Hypervector v(rng() % (width + 6));
       for (auto& x : v) x = g(rng);
       st.push(v);
@@ -129,12 +129,21 @@ TEST(RowStore, DotsMatchRowByRowSumsForAnyLengths) {
       Hypervector q(rng() % (width + 8));
       for (auto& x : q) x = g(rng);
       if (!q.empty() && t % 3 == 0) q.back() = inf;  // padding read as 0 * inf would give NaN
-      std::vector<float> out(rows.size());
-      st.dots(q, -0.0f, out.data());
+      for (auto kernel : {mhdc::memory::LaneKernel::automatic, mhdc::memory::LaneKernel::generic,
+                          mhdc::memory::LaneKernel::sse2, mhdc::memory::LaneKernel::avx2}) {
+        if (!mhdc::memory::lane_kernel_available(kernel)) continue;
+        std::vector<float> out(rows.size());
+        st.dots(q, -0.0f, out.data(), kernel);
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+          float s = -0.0f;
+          for (std::size_t i = 0; i < std::min(q.size(), rows[r].size()); ++i) s += q[i] * rows[r][i];
+          ASSERT_EQ(std::bit_cast<std::uint32_t>(out[r]), std::bit_cast<std::uint32_t>(s))
+              << width << " " << r << " kernel " << int(kernel);
+        }
+      }
       for (std::size_t r = 0; r < rows.size(); ++r) {
         float s = -0.0f;
         for (std::size_t i = 0; i < std::min(q.size(), rows[r].size()); ++i) s += q[i] * rows[r][i];
-        ASSERT_EQ(std::bit_cast<std::uint32_t>(out[r]), std::bit_cast<std::uint32_t>(s)) << width << " " << r;
         ASSERT_EQ(std::bit_cast<std::uint32_t>(st.dot(r, q, -0.0f)), std::bit_cast<std::uint32_t>(s));
         ASSERT_TRUE(same_bits(st.row(r), rows[r]));
       }
