@@ -28,7 +28,9 @@ class SeededRng {
 
   std::uint32_t next_u32();
   std::uint64_t next_u64();
-  bool gen_bool(double p);     // 0 <= p <= 1; p == 1 draws nothing
+  // true with probability p: one next_u64 below floor(p * 2^64); p == 1 draws
+  // nothing; p outside [0, 1] or NaN is a caller bug (internal_failure).
+  bool gen_bool(double p);
   std::int8_t bipolar_i8() { return (next_u64() >> 63) ? -1 : 1; }
   float bipolar_f32() { return (next_u64() >> 63) ? -1.0f : 1.0f; }
 
