@@ -19,7 +19,7 @@ Codebook::Slot Codebook::stage(HvView v) {
     s = it->second;
   } else {
     s = shelves_.size();
-    shelves_.push_back(Shelf{hdc::RowBank(w), {}});
+    shelves_.push_back(Shelf{hdc::RowBank(w), {}, SignBank(w), true});
     try {
       shelf_of_width_.emplace(w, s);
     } catch (...) {
@@ -29,7 +29,18 @@ Codebook::Slot Codebook::stage(HvView v) {
   }
   Shelf& shelf = shelves_[s];
   grow_for(shelf.owner, 1);
-  shelf.bank.push(v);  // strong guarantee: a failed push leaves the bank as it was
+  const bool signs = shelf.bipolar && is_bipolar(v);
+  if (signs) shelf.signs.push(v);
+  try {
+    shelf.bank.push(v);  // strong guarantee: a failed push leaves the bank as it was
+  } catch (...) {
+    if (signs) shelf.signs.pop_back();
+    throw;
+  }
+  if (shelf.bipolar && !signs) {
+    shelf.bipolar = false;
+    shelf.signs.clear();
+  }
   shelf.owner.push_back(kUnowned);
   return Slot{s, shelf.bank.size() - 1};
 }
@@ -44,7 +55,10 @@ void Codebook::dots(const float* q, std::size_t n, float* d, std::vector<float>&
     const std::size_t rows = shelf.bank.size();
     if (rows == 0) continue;
     if (scratch.size() < rows) scratch.resize(rows);
-    shelf.bank.dots(q, n, scratch.data());
+    if (shelf.bipolar)
+      shelf.signs.dots(q, n, scratch.data());
+    else
+      shelf.bank.dots(q, n, scratch.data());
     for (std::size_t r = 0; r < rows; ++r)
       if (shelf.owner[r] != kUnowned) d[shelf.owner[r]] = scratch[r];
   }

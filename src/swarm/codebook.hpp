@@ -5,6 +5,10 @@
 // covers exactly min(query length, length of j) elements (no zero padding,
 // which would turn an infinite or NaN query element into a NaN sum).
 //
+// A shelf whose rows are all bipolar (the usual case) also keeps their sign bits
+// in a SignBank and is scanned from those: the same sums from 1/32 of the memory.
+// The first non-bipolar row of a width drops that shelf's sign bits for good.
+//
 // Appending is two-phase so that a caller adding several entries at once can
 // stay all-or-nothing: reserve() and stage() allocate and may throw; commit()
 // never throws. A row staged but never committed stays behind as an unowned
@@ -19,6 +23,7 @@
 
 #include "hdc/kernels.hpp"
 #include "hdc/types.hpp"
+#include "swarm/sign_bank.hpp"
 
 namespace mhdc::swarm {
 
@@ -62,6 +67,8 @@ class Codebook {
   struct Shelf {
     hdc::RowBank bank;
     std::vector<std::size_t> owner;  // owner[r] = entry index of bank row r, or kUnowned
+    SignBank signs;                  // the same rows' sign bits while `bipolar`
+    bool bipolar = true;
   };
   const hdc::RowBank& bank_of(std::size_t j) const { return shelves_[slots_[j].shelf].bank; }
 
