@@ -234,6 +234,46 @@ class PyHoloGenEngine:
 # ---- end PyHoloGenEngine ----
 
 # ---- PyHoloSwarm ----
+class PyHoloSwarm:
+    """HoloSwarm: An algebraic multi-agent coordination engine.
+    Superimposes factorized agent capabilities (Role ⊗ Policy ⊗ Skill)
+    into a single Hypervector and uses a Resonator Network to pull components.
+
+    Usable from any thread (the only class that is)."""
+    def __new__(cls, dim: SupportsIndex) -> "PyHoloSwarm": ...
+    @property
+    def dim(self) -> int:
+        """The dimension; also the modulus of the role shift."""
+    @property
+    def swarm_vector(self) -> list[float]:
+        """A fresh copy of the superposition of all rotated agent bindings. Assigning replaces it
+        with any sequence of floats of any length; it cannot be deleted."""
+    @swarm_vector.setter
+    def swarm_vector(self, v: _Vector) -> None: ...
+    def get_swarm_vector(self) -> list[float]:
+        """Method alias for the `swarm_vector` property, matching the public docs
+        and type stubs."""
+    def add_agent(self, role: str, r_hv: _Vector, policy: str, p_hv: _Vector, skill: str,
+                  s_hv: _Vector) -> None:
+        """Add a factorized agent to the swarm: Role ⊗ Policy ⊗ Skill
+        Uses ASS (Accumulative Spectral Synthesis) to preserve SNR across large swarms.
+
+        The binding r_hv * (p_hv * s_hv) (over the shortest length L) is rotated right by
+        string_hash(role) % dim within its own length and added over min(dim, L, len(swarm_vector))."""
+    def add_paradox_trap(self, names: Sequence[str], roles: Sequence[_Vector],
+                         keys: Sequence[_Vector]) -> None:
+        """Add the closed cycle of agents (names[i], roles[i], "PARADOX_LINK", keys[i], names[i+1],
+        roles[i+1]), the last pointing back to the first. Fewer than two names: nothing happens.
+        ValueError (nothing added) when roles or keys holds fewer vectors than names."""
+    def resonate(self, role_key: str, p_guess: _Vector, _s_guess: _Vector,
+                 max_iter: SupportsIndex) -> tuple[str, str, str, float]:
+        """(role, policy, skill, policy match score) recovered for role_key after exactly max_iter
+        alternating skill/policy cleanups starting from p_guess; _s_guess is converted, not used.
+        An unknown role_key uses agent 0 and a zero role; ("none", "none", "none", 0.0) for an
+        empty swarm."""
+    def materialize(self, probe: _Vector, threshold: _Float) -> list[tuple[str, float]]:
+        """(role name, score) for every agent whose role vector scores strictly above threshold
+        against probe, (dot / len(probe) + 1) / 2, highest first, ties in agent order."""
 # ---- end PyHoloSwarm ----
 
 # ---- PyHKVC ----
