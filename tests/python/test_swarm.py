@@ -634,3 +634,30 @@ def test_resonate_matches_the_model(case):
             assert s.resonate(key, guess, [], iters) == model.resonate(key, guess, iters)
         probe = queries[0][1]
         assert s.materialize(probe, 0.25) == model.materialize(probe, 0.25)
+
+
+# ---- the stub --------------------------------------------------------------------------------------
+
+
+def test_stub_matches_the_class():
+    import ast
+    import inspect
+    import pathlib
+
+    path = pathlib.Path(__file__).resolve().parents[2] / "morvelan_hdc.pyi"
+    if not path.exists():
+        pytest.skip("no stub beside the sources")
+    tree = ast.parse(path.read_text(encoding="utf-8"))
+    cls = next(n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == "PyHoloSwarm")
+    stub = {}
+    for f in cls.body:
+        if isinstance(f, ast.FunctionDef) and f.name != "__new__" and not any(
+                isinstance(d, ast.Attribute) and d.attr == "setter" for d in f.decorator_list):
+            stub[f.name] = [a.arg for a in f.args.args]
+    runtime = {n: getattr(Swarm, n) for n in dir(Swarm) if not n.startswith("_")}
+    assert sorted(stub) == sorted(runtime)
+    for name, params in stub.items():
+        if isinstance(runtime[name], property) or type(runtime[name]).__name__ == "getset_descriptor":
+            assert params == ["self"]
+        else:
+            assert params == list(inspect.signature(runtime[name]).parameters), name
