@@ -1,10 +1,12 @@
 // PyQuantumAttentionHead: one attention head; keys and values arrive as lists of
 // lists and are converted straight into one packed buffer each.
 #include "quantum_heads/attention_head.hpp"
+#include "python/bind_packed_rows.hpp"
 #include "python/class_binding.hpp"
 #include "python/registry.hpp"
 
 namespace mhdc::py {
+
 namespace {
 using heads::QuantumAttentionHead;
 
@@ -19,9 +21,9 @@ constexpr Method<QuantumAttentionHead> kCompute{
     "compute", "compute($self, query, keys, values)", "", Access::exclusive, {"query", "keys", "values"},
     [](QuantumAttentionHead& h, Args& a) {
       const Hypervector query = a.hv(0);
-      const Rows keys = a.rows(1);
-      const Rows values = a.rows(2);
-      return box(h.compute(query, {keys.data.data(), keys.offset}, {values.data.data(), values.offset}));
+      const PackedInput keys = a.convert(1, to_packed_rows);
+      const PackedInput values = a.convert(2, to_packed_rows);
+      return box(h.compute(query, keys.view(), values.view()));
     }};
 
 }  // namespace

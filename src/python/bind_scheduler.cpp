@@ -1,6 +1,7 @@
 // PyHoloCPUScheduler: the holographic scheduler with its embedded recorder,
 // optimizer and attention head.
 #include "scheduler/holo_scheduler.hpp"
+#include "python/bind_packed_rows.hpp"
 #include "python/class_binding.hpp"
 #include "python/registry.hpp"
 
@@ -61,10 +62,9 @@ constexpr Method<HoloScheduler> kGroverSearch{
     "quantum_grover_search", "quantum_grover_search($self, query, keys, values)", "", Access::exclusive,
     {"query", "keys", "values"}, [](HoloScheduler& s, Args& a) {
       const Hypervector query = a.hv(0);
-      const Rows keys = a.rows(1);
-      const Rows values = a.rows(2);
-      return box(s.quantum_grover_search(query, {keys.data.data(), keys.offset},
-                                         {values.data.data(), values.offset}));
+      const PackedInput keys = a.convert(1, to_packed_rows);
+      const PackedInput values = a.convert(2, to_packed_rows);
+      return box(s.quantum_grover_search(query, keys.view(), values.view()));
     }};
 
 constexpr Method<HoloScheduler> kIntegrity{"run_audit_integrity_check", nullptr, "", Access::shared, {},

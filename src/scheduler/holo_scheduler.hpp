@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "hdc/kernels.hpp"
 #include "hdc/types.hpp"
 #include "metalearning/metacognition.hpp"
 #include "metalearning/optimizer.hpp"
@@ -32,6 +31,9 @@ class HoloScheduler {
   // False with nothing stored. Else the best of (world * encode_string(target))
   // . v / dim over the codebook, from a floor of -2 (NaN never wins), above 0.3.
   bool recall(std::string_view target) const;
+  // The same answer by the always-applicable path (each sum added term by term
+  // in index order); recall uses it when the counting shortcut is not exact.
+  bool recall_in_order(std::string_view target) const;
 
   Hypervector export_holographic_state() const { return state_; }
 
@@ -58,13 +60,22 @@ class HoloScheduler {
   const heads::QuantumAttentionHead& attention_head() const noexcept { return head_; }
   HvView world_vector() const noexcept { return world_; }
   std::size_t concepts() const noexcept { return labels_.size(); }
-  Hypervector codebook_entry(std::size_t r) const { return codebook_.row(r); }
+  Hypervector codebook_entry(std::size_t r) const;
 
  private:
+  // Every stored value is an encode_string vector, all +1/-1, and every store
+  // adds exactly 1.0 to every world entry, so all world entries hold one value W.
+  // A value row is therefore kept as bits (set where the entry is -1), and
+  // recall's terms world[i] * q[i] * v[i] are exactly +W or -W.
+  void pack(HvView v, std::uint64_t* out) const;
+  float world_level() const { return world_.empty() ? 0.0f : world_[0]; }
+  std::vector<float> scores_in_order(const std::uint64_t* q) const;
+
   meta::Metacognition metacognition_;
   meta::Optimizer optimizer_;
   Hypervector world_;
-  hdc::RowBank codebook_;  // value vectors, lane-interleaved for recall's scan
+  std::size_t words_;                   // 64-bit words per codebook row
+  std::vector<std::uint64_t> codebook_;  // value rows as sign bits, words_ each
   std::vector<std::string> labels_;
   Hypervector state_;
   std::uint64_t dim_;

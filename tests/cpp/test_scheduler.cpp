@@ -17,18 +17,15 @@ using mhdc::scheduler::HoloScheduler;
 
 namespace {
 
-// recall written out directly over the stored texts.
-bool reference_recall(std::size_t dim, const std::vector<std::string>& stored, const std::string& t) {
+// recall written out directly over the stored texts' encodings.
+bool reference_recall(std::size_t dim, const std::vector<Hypervector>& stored, const std::string& t) {
   if (stored.empty()) return false;
   const Hypervector q = mhdc::hdc::encode_string(t, dim);
   Hypervector world(dim, 0.0f);
-  for (const auto& s : stored) {
-    const Hypervector k = mhdc::hdc::encode_string(s, dim);
+  for (const auto& k : stored)
     for (std::size_t i = 0; i < dim; ++i) world[i] = world[i] + k[i] * k[i];
-  }
   float best = -2.0f;
-  for (const auto& s : stored) {
-    const Hypervector v = mhdc::hdc::encode_string(s, dim);
+  for (const auto& v : stored) {
     float sum = 0.0f;
     for (std::size_t i = 0; i < dim; ++i) sum = sum + (world[i] * q[i]) * v[i];
     const float score = sum / static_cast<float>(dim);
@@ -65,18 +62,41 @@ TEST(Scheduler, StoreThenRecallAndSaturatingState) {
 }
 
 TEST(Scheduler, RecallMatchesDirectComputation) {
-  for (std::size_t dim : {1u, 7u, 8u, 33u, 256u}) {
+  for (std::size_t dim : {1u, 7u, 8u, 33u, 64u, 65u, 256u}) {
     HoloScheduler s(dim, 1);
-    std::vector<std::string> stored;
-    for (int k = 0; k < 19; ++k) {  // crosses several eight-row blocks of the bank
-      stored.push_back("concept-" + std::to_string(k * 7));
-      s.store_memory(stored.back());
+    std::vector<Hypervector> stored;
+    std::vector<std::string> texts;
+    for (int k = 0; k < 19; ++k) {  // crosses several eight-row blocks
+      texts.push_back("concept-" + std::to_string(k * 7));
+      stored.push_back(mhdc::hdc::encode_string(texts.back(), dim));
+      s.store_memory(texts.back());
       for (int t = 0; t < 12; ++t) {
         const std::string probe = "probe-" + std::to_string(t * 31 + k);
-        ASSERT_EQ(s.recall(probe), reference_recall(dim, stored, probe)) << dim << " " << probe;
+        const bool want = reference_recall(dim, stored, probe);
+        ASSERT_EQ(s.recall(probe), want) << dim << " " << probe;
+        ASSERT_EQ(s.recall_in_order(probe), want) << dim << " " << probe;
       }
-      ASSERT_TRUE(s.recall(stored.front()));
+      ASSERT_TRUE(s.recall(texts.front()));
+      ASSERT_EQ(s.codebook_entry(static_cast<std::size_t>(k)), stored.back());
     }
+  }
+}
+
+// With W * dim above 2^24 the partial sums round, so recall must take the
+// term-by-term path; it still matches the unshortened formula.
+TEST(Scheduler, RecallBeyondExactCountingMatchesDirectComputation) {
+  const std::size_t dim = 4096, n = 4097;
+  HoloScheduler s(dim, 1);
+  std::vector<Hypervector> stored;
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::string t = "c" + std::to_string(k);
+    s.store_memory(t);
+    stored.push_back(mhdc::hdc::encode_string(t, dim));
+  }
+  ASSERT_EQ(s.world_vector()[0], static_cast<float>(n));
+  for (const std::string probe : {"c17", "unseen", "c4096", "other"}) {
+    EXPECT_EQ(s.recall(probe), reference_recall(dim, stored, probe)) << probe;
+    EXPECT_EQ(s.recall(probe), s.recall_in_order(probe)) << probe;
   }
 }
 

@@ -253,12 +253,33 @@ def test_attention_accepts_tuples_and_numpy_rows():
     assert h.compute(q, ((1, 1), np.array([1, 1], np.float32)), [(2, 2), (4, 6)]) == [3, 4]
 
 
+def test_attention_conversion_paths_agree():
+    # Lists of lists of floats take a one-pass path; anything else the general one.
+    rnd = random.Random(7)
+    keys = [[rnd.uniform(-1, 1) for _ in range(rnd.randrange(12))] for _ in range(9)]
+    values = [[rnd.uniform(-3, 3) for _ in range(rnd.randrange(12))] for _ in range(9)]
+    query = keys[0][:]
+    h = m.PyQuantumAttentionHead(10, 3)
+    want = h.compute(query, keys, values)
+    assert same_floats(want, attention(10, query, keys, values))
+    for ks in (tuple(keys), tuple(tuple(k) for k in keys), [np.array(k) for k in keys],
+               keys[:-1] + [tuple(keys[-1])]):
+        assert h.compute(query, ks, values) == want
+    with_int = [k[:] for k in keys]
+    with_int[1].append(1)  # an int item converts as its float
+    assert same_floats(h.compute(query, with_int, values), attention(10, query, with_int, values))
+
+
 def test_attention_bad_arguments():
     h = m.PyQuantumAttentionHead(2, 1)
     with pytest.raises(TypeError, match=r"^argument 'keys': Can't extract `str` to `Vec`$"):
         h.compute([1.0], "ab", [[1.0]])
     with pytest.raises(TypeError, match=r"^argument 'values': "):
         h.compute([1.0], [[1.0]], [[1.0, "x"]])
+    with pytest.raises(TypeError, match=r"^argument 'keys': Can't extract `str` to `Vec`$"):
+        h.compute([1.0], [[1.0], "ab"], [[1.0], [1.0]])
+    with pytest.raises(TypeError, match=r"^argument 'keys': 'int' object cannot be converted to 'Sequence'$"):
+        h.compute([1.0], [[1.0], 3], [[1.0], [1.0]])
     with pytest.raises(OverflowError):
         m.PyQuantumAttentionHead(-1, 0)
 
