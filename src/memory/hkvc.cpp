@@ -5,6 +5,10 @@
 #include <cmath>
 #include <utility>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "hdc/encoders.hpp"
 #include "hdc/hash.hpp"
 #include "memory/phasor.hpp"
@@ -113,8 +117,42 @@ float Hkvc::strength(std::size_t e, const float* q) const {
   return acc / denominator();
 }
 
+namespace {
+
+// acc[l] += c[k][l] * re[k] + s[k][l] * im[k] for k < n, lanes l < 8, in k order:
+// one lane per entry, each lane's products and adds rounded as written.
+void accumulate_terms_generic(const float* c, const float* s, const float* re, const float* im, std::size_t n,
+                              float* acc) {
+  for (std::size_t k = 0; k < n; ++k)
+    for (std::size_t l = 0; l < 8; ++l) acc[l] += c[k * 8 + l] * re[k] + s[k * 8 + l] * im[k];
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void accumulate_terms_avx2(const float* c, const float* s, const float* re,
+                                                           const float* im, std::size_t n, float* acc) {
+  __m256 a = _mm256_loadu_ps(acc);
+  for (std::size_t k = 0; k < n; ++k) {
+    const __m256 t = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(c + k * 8), _mm256_set1_ps(re[k])),
+                                   _mm256_mul_ps(_mm256_loadu_ps(s + k * 8), _mm256_set1_ps(im[k])));
+    a = _mm256_add_ps(a, t);
+  }
+  _mm256_storeu_ps(acc, a);
+}
+#endif
+
+void accumulate_terms(const float* c, const float* s, const float* re, const float* im, std::size_t n, float* acc) {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  if (avx2) return accumulate_terms_avx2(c, s, re, im, n, acc);
+#endif
+  accumulate_terms_generic(c, s, re, im, n, acc);
+}
+
+}  // namespace
+
 void Hkvc::strengths(const float* q, float* out) const {
   constexpr std::size_t T = kTile;
+  static_assert(kLanes == 8);
   float theta[T * kLanes], c[T * kLanes], s[T * kLanes];
   const float denom = denominator();
   for (std::size_t b = 0; b < val_blocks_.size(); ++b) {
@@ -128,11 +166,7 @@ void Hkvc::strengths(const float* q, float* out) const {
         for (std::size_t l = 0; l < kLanes; ++l) theta[k * kLanes + l] = q[i0 + k] + col[k * kLanes + l];
       cos_sin_n(theta, n * kLanes, c, s);
       // One lane per entry: each entry's sum still runs over i in order.
-      for (std::size_t k = 0; k < n; ++k) {
-        const float re = comp_re_[i0 + k], im = comp_im_[i0 + k];
-        for (std::size_t l = 0; l < kLanes; ++l)
-          acc[l] += c[k * kLanes + l] * re + s[k * kLanes + l] * im;
-      }
+      accumulate_terms(c, s, comp_re_.data() + i0, comp_im_.data() + i0, n, acc);
     }
     const std::size_t rows = std::min<std::size_t>(kLanes, count_ - b * kLanes);
     for (std::size_t l = 0; l < rows; ++l) out[b * kLanes + l] = acc[l] / denom;

@@ -12,6 +12,10 @@ void cos_n(const float* x, std::size_t n, float* c);
 // c[k] = cosf(x[k]), s[k] = sinf(x[k]) for k < n.
 void cos_sin_n(const float* x, std::size_t n, float* c, float* s);
 
+// Whether the batch forms run the lane evaluation (checked against the platform's
+// functions at first use) rather than the scalar loops.
+bool batch_trig_vectorised();
+
 // The plain loops over std::cos / std::sin, the reference for the batch forms.
 void cos_n_scalar(const float* x, std::size_t n, float* c);
 void cos_sin_n_scalar(const float* x, std::size_t n, float* c, float* s);
