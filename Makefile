@@ -22,7 +22,8 @@ $(DEPS): requirements-dev.txt | $(VPY)
 
 install: $(DEPS)
 	$(VPY) -m pip install --quiet --disable-pip-version-check --no-build-isolation \
-	  --config-settings=build-dir=$(BUILD)/wheel .
+	  --config-settings=build-dir=$(BUILD)/wheel \
+	  --config-settings=cmake.define.MHDC_BUILD_TESTS=AUTO .
 
 demo: install
 	$(VPY) examples/quickstart.py
@@ -39,7 +40,7 @@ gtest:
 	fi
 
 cpp-test: gtest install
-	ctest --test-dir $(BUILD)/wheel --output-on-failure -j $(JOBS)
+	ctest --test-dir $(BUILD)/wheel --output-on-failure --no-tests=error -j $(JOBS)
 
 # pytest exits 5 when it collects nothing; that is not a failure of the build.
 py-test: install

@@ -180,7 +180,13 @@ std::uint64_t to_u64(PyObject* obj) {
 
 long to_c_long(PyObject* obj) {
   const long v = PyLong_AsLong(obj);
-  if (v == -1 && PyErr_Occurred()) throw_error_set();
+  if (v == -1 && PyErr_Occurred()) {
+    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
+      PyErr_Clear();
+      raise_int_range();
+    }
+    throw_error_set();
+  }
   return v;
 }
 

@@ -48,6 +48,8 @@ std::uint64_t to_u64(PyObject* obj);
 long to_c_long(PyObject* obj);
 [[noreturn]] void raise_int_range();        // "out of range integral type conversion attempted"
 
+// Read as a C long, then range-checked; any value outside T (a C long overflow
+// included) gets the one range message.
 template <class T>
 T to_int(PyObject* obj) {
   static_assert(sizeof(T) <= 4, "wider integers have their own converters");
