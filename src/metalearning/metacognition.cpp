@@ -42,8 +42,19 @@ float Metacognition::avg_resonance() const noexcept {
 }
 
 std::vector<Recommendation> Metacognition::recommend() const {
-  const float s = success_rate();
-  const float r = avg_resonance();
+  // One pass for both figures, with exactly the arithmetic of the two methods.
+  float s = 0.0f, r = 0.0f;
+  if (!history_.empty()) {
+    std::size_t successes = 0;
+    float sum = -0.0f;
+    for (const auto& rec : history_) {
+      successes += is_success(rec) ? 1 : 0;
+      sum += rec.res;
+    }
+    const float n = static_cast<float>(history_.size());
+    s = static_cast<float>(successes) / n;
+    r = sum / n;
+  }
   std::vector<Recommendation> out;
   out.reserve(3);
   if (s < 0.5f) {

@@ -3,8 +3,14 @@
 #pragma once
 #include <Python.h>
 
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <vector>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "python/convert.hpp"
 #include "quantum_heads/attention_head.hpp"
@@ -16,8 +22,34 @@ namespace mhdc::py {
 // allocated once and filled in one pass, running no Python code; anything else
 // (other sequences, items needing __float__) is converted by the general
 // `to_rows` from the start, so results and messages are the same either way.
+struct FreeFloats {
+  void operator()(float* p) const { std::free(p); }
+};
+
+// A float buffer for n items. Large ones (tens of MB for a thousand keys of
+// dim 10,000) are placed on transparent huge pages where the system offers
+// them: faulting in 4 KiB pages one by one otherwise costs several times the
+// conversion itself.
+inline float* allocate_floats(std::size_t n) {
+  if (n > SIZE_MAX / sizeof(float) - (std::size_t{4} << 20)) throw std::bad_alloc();
+  const std::size_t bytes = (n == 0 ? 1 : n) * sizeof(float);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (bytes >= 4 * kHuge) {
+    const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+    void* p = std::aligned_alloc(kHuge, rounded);
+    if (p == nullptr) throw std::bad_alloc();
+    madvise(p, rounded, MADV_HUGEPAGE);  // only advice: if refused, small pages are used
+    return static_cast<float*>(p);
+  }
+#endif
+  void* p = std::malloc(bytes);
+  if (p == nullptr) throw std::bad_alloc();
+  return static_cast<float*>(p);
+}
+
 struct PackedInput {
-  std::unique_ptr<float[]> fast;
+  std::unique_ptr<float[], FreeFloats> fast;
   std::vector<std::size_t> offset;
   Rows general;
   bool is_fast = false;
@@ -39,7 +71,7 @@ inline bool fill_exact_rows(PyObject* outer, PackedInput& p) {
     total += static_cast<std::size_t>(PyList_GET_SIZE(rows[r]));
   }
   p.offset.resize(static_cast<std::size_t>(n) + 1);
-  p.fast.reset(new float[total == 0 ? 1 : total]);
+  p.fast.reset(allocate_floats(total));
   float* out = p.fast.get();
   std::size_t at = 0;
   p.offset[0] = 0;

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "hdc/errors.hpp"
+#include "hdc/format.hpp"
 #include "metalearning/metacognition.hpp"
 
 using mhdc::meta::Metacognition;
@@ -126,6 +128,39 @@ TEST(Metacognition, EvictsOldestBeyondTenThousand) {
   expect_recs(m.recommend(), {{"learning_rate_increase", 0.1f, "success rate 0.00 < 50%"},
                               {"attention_increase", 0.05f, "increase focus"},
                               {"identity_lr_decrease", -0.005f, "avg resonance 0.25 too low"}});
+}
+
+}  // namespace
+
+namespace {
+
+// recommend computes both figures in one pass; it must agree with the two methods.
+TEST(Metacognition, RecommendUsesTheSameFiguresAsTheMethods) {
+  std::mt19937 g(9);
+  std::uniform_real_distribution<float> u(-0.2f, 1.2f);
+  for (int t = 0; t < 200; ++t) {
+    Metacognition m(1);
+    const int n = static_cast<int>(g() % 30);
+    for (int k = 0; k < n; ++k) m.record(rec(1, u(g), u(g)));
+    const float s = m.success_rate(), r = m.avg_resonance();
+    std::vector<Expect> want;
+    const std::string s2 = mhdc::hdc::format_fixed(s, 2), r2 = mhdc::hdc::format_fixed(r, 2);
+    if (s < 0.5f) {
+      want.push_back({"learning_rate_increase", 0.1f, nullptr});
+      want.push_back({"attention_increase", 0.05f, "increase focus"});
+    } else if (s > 0.8f) {
+      want.push_back({"momentum_increase", 0.05f, nullptr});
+    }
+    if (r < 0.4f) want.push_back({"identity_lr_decrease", -0.005f, nullptr});
+    const auto got = m.recommend();
+    ASSERT_EQ(got.size(), want.size()) << t;
+    for (std::size_t k = 0; k < got.size(); ++k) {
+      EXPECT_EQ(got[k].action, want[k].action);
+      if (got[k].action == "learning_rate_increase") EXPECT_EQ(got[k].reason, "success rate " + s2 + " < 50%");
+      if (got[k].action == "momentum_increase") EXPECT_EQ(got[k].reason, "success rate " + s2 + " > 80%, reinforce");
+      if (got[k].action == "identity_lr_decrease") EXPECT_EQ(got[k].reason, "avg resonance " + r2 + " too low");
+    }
+  }
 }
 
 }  // namespace

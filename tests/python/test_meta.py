@@ -1,6 +1,8 @@
 """PyOptimizer, PyMetacognition and PyQuantumAttentionHead from Python."""
+import ast
 import random
 import threading
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -339,3 +341,24 @@ def test_attention_matches_formula_on_larger_shapes(seed, dim, qlen, n, ragged, 
         values.append([value() for _ in range(rnd.randrange(30))])
     got = m.PyQuantumAttentionHead(dim, 0).compute(query, keys, values)
     assert same_floats(got, attention(dim, query, keys, values))
+
+
+# ---- the type stub ------------------------------------------------------------
+
+STUB = Path(__file__).resolve().parents[2] / "morvelan_hdc.pyi"
+
+
+@pytest.mark.skipif(not STUB.exists(), reason="stub not beside the sources")
+@pytest.mark.parametrize("name", ["PyOptimizer", "PyMetacognition", "PyQuantumAttentionHead",
+                                  "PyHoloCPUScheduler", "PySelfAudit"])
+def test_stub_lists_exactly_the_public_members(name):
+    tree = ast.parse(STUB.read_text(encoding="utf-8"))
+    (cls,) = [n for n in tree.body if isinstance(n, ast.ClassDef) and n.name == name]
+    stubbed = {f.name for f in cls.body if isinstance(f, ast.FunctionDef) and not f.name.startswith("__")}
+    runtime = {k for k in dir(getattr(m, name)) if not k.startswith("__")}
+    assert stubbed == runtime
+    for f in cls.body:
+        if isinstance(f, ast.FunctionDef) and f.name in runtime:
+            doc = getattr(getattr(m, name), f.name).__doc__
+            if doc:  # where the runtime has a docstring, the stub repeats it
+                assert ast.get_docstring(f, clean=False).replace("\n        ", "\n") == doc
