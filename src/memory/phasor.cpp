@@ -65,13 +65,13 @@ constexpr std::uint32_t kTinyTop = 0x397;   // abstop12 at or below: |x| < 2^-12
 constexpr std::uint32_t kSmallTop = 0x3f3;  // no reduction
 constexpr std::uint32_t kMainTop = 0x42e;   // reduction by pi/2 multiples
 
-__attribute__((target("avx2,fma"))) inline __m256d negate_where(__m256d v, __m256d mask) {
-  return _mm256_blendv_pd(v, _mm256_sub_pd(_mm256_setzero_pd(), v), mask);
+__attribute__((target("avx2,fma"), always_inline)) inline __m256d negate_where(__m256d v, __m256d mask) {
+  return _mm256_xor_pd(v, _mm256_and_pd(mask, _mm256_set1_pd(-0.0)));  // flip the sign bit
 }
 
 // Four floats at p: cosines into c, sines into s (either may be null).
 // Returns false when a lane needs the scalar path.
-__attribute__((target("avx2,fma"))) bool cos_sin_4(const float* p, float* c, float* s) {
+__attribute__((target("avx2,fma"), always_inline)) inline bool cos_sin_4(const float* p, float* c, float* s) {
   const __m128 yf = _mm_loadu_ps(p);
   const __m128i bits = _mm_castps_si128(yf);
   const __m128i top = _mm_and_si128(_mm_srli_epi32(bits, 20), _mm_set1_epi32(0x7ff));
@@ -107,18 +107,16 @@ __attribute__((target("avx2,fma"))) bool cos_sin_4(const float* p, float* c, flo
   const __m256d x5 = _mm256_mul_pd(x2, x3);
   const __m256d su = _mm256_fmadd_pd(x3, _mm256_set1_pd(kPoly.s1), xs);
   const __m256d sine = _mm256_fmadd_pd(st, x5, su);
-  // cosine polynomial, coefficients negated in quadrants 2 and 3
-  const __m256d c0 = negate_where(_mm256_set1_pd(kPoly.c0), half_turn);
-  const __m256d c1 = negate_where(_mm256_set1_pd(kPoly.c1), half_turn);
-  const __m256d c2 = negate_where(_mm256_set1_pd(kPoly.c2), half_turn);
-  const __m256d c3 = negate_where(_mm256_set1_pd(kPoly.c3), half_turn);
-  const __m256d c4 = negate_where(_mm256_set1_pd(kPoly.c4), half_turn);
+  // Cosine polynomial. Quadrants 2 and 3 use the negated coefficients; every
+  // step is then the exact negation of the step with the plain ones (rounding to
+  // nearest is symmetric, and no step can be zero for |xr| <= pi/4, where the
+  // terms stay near 1, -1/720 and their sums), so the result is negated once.
   const __m256d x4 = _mm256_mul_pd(x2, x2);
-  const __m256d ca = _mm256_fmadd_pd(x2, c1, c0);
-  const __m256d cb = _mm256_fmadd_pd(x2, c4, c3);
+  const __m256d ca = _mm256_fmadd_pd(x2, _mm256_set1_pd(kPoly.c1), _mm256_set1_pd(kPoly.c0));
+  const __m256d cb = _mm256_fmadd_pd(x2, _mm256_set1_pd(kPoly.c4), _mm256_set1_pd(kPoly.c3));
   const __m256d x6 = _mm256_mul_pd(x2, x4);
-  const __m256d cc = _mm256_fmadd_pd(x4, c2, ca);
-  const __m256d cosine = _mm256_fmadd_pd(cb, x6, cc);
+  const __m256d cc = _mm256_fmadd_pd(x4, _mm256_set1_pd(kPoly.c2), ca);
+  const __m256d cosine = negate_where(_mm256_fmadd_pd(cb, x6, cc), half_turn);
 
   // odd quadrants swap the two polynomials
   const __m128 cos_f = _mm256_cvtpd_ps(_mm256_blendv_pd(cosine, sine, odd));
@@ -129,7 +127,7 @@ __attribute__((target("avx2,fma"))) bool cos_sin_4(const float* p, float* c, flo
   return true;
 }
 
-__attribute__((noipa)) void cos_sin_lanes(const float* x, std::size_t n, float* c, float* s) {
+__attribute__((noipa, target("avx2,fma"))) void cos_sin_lanes(const float* x, std::size_t n, float* c, float* s) {
   std::size_t k = 0;
   for (; k + 4 <= n; k += 4) {
     if (!cos_sin_4(x + k, c ? c + k : nullptr, s ? s + k : nullptr)) {
