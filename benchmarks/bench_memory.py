@@ -185,15 +185,19 @@ def cases():
     c0, e0, t0 = lists[7]
     yield Case("PyCausalMemory.record", f"dim {DIM:,}", lambda: rec_cm.record(c0, e0, t0),
                {"numpy": lambda: rec_np.record(c0, e0, t0)})
+    # An unseen signature takes the fallback of recall_effect / recall_cause; recall_by_time
+    # reaches its fallback only when no time scores above 0, as for a zero vector.
     miss = rng.choice(F32([-1, 1]), DIM).tolist()
-    for name, ours, theirs, hit in [
-        ("recall_effect", cm.recall_effect, npm.recall_effect, c0),
-        ("recall_cause", cm.recall_cause, npm.recall_cause, e0),
-        ("recall_by_time", cm.recall_by_time, npm.recall_by_time, t0),
+    zero = [0.0] * DIM
+    for name, ours, theirs, hit, fall in [
+        ("recall_effect", cm.recall_effect, npm.recall_effect, c0, miss),
+        ("recall_cause", cm.recall_cause, npm.recall_cause, e0, miss),
+        ("recall_by_time", cm.recall_by_time, npm.recall_by_time, t0, zero),
     ]:
         kind = "direct scan" if name == "recall_by_time" else "exact"
         yield Case(f"PyCausalMemory.{name} ({kind})", SIZE, lambda f=ours, h=hit: f(h), {"numpy": lambda f=theirs, h=hit: f(h)})
-        yield Case(f"PyCausalMemory.{name} (fallback)", SIZE, lambda f=ours: f(miss), {"numpy": lambda f=theirs: f(miss)},
+        yield Case(f"PyCausalMemory.{name} (fallback)", SIZE, lambda f=ours, h=fall: f(h),
+                   {"numpy": lambda f=theirs, h=fall: f(h)},
                    note="returns every positive cause" if name == "recall_cause" else "")
 
     # ---- PyMultiHopReasoner
