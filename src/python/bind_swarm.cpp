@@ -19,23 +19,6 @@ constexpr ClassInfo kInfo{
     ThreadBound::no};
 constexpr Ctor<HoloSwarm> kNew{{"dim"}, [](Args& a) { return HoloSwarm(a.u64(0)); }};
 
-// A sequence (not a str) of str; names are copied, as the swarm keeps them.
-std::vector<std::string> to_name_list(PyObject* obj) {
-  check_vector_like(obj);
-  std::vector<std::string> out;
-  const Py_ssize_t hint = PySequence_Size(obj);
-  if (hint < 0) PyErr_Clear();
-  else out.reserve(static_cast<std::size_t>(hint));
-  Ref it(PyObject_GetIter(obj));
-  if (!it) throw_error_set();
-  while (PyObject* raw = PyIter_Next(it.get())) {
-    Ref item(raw);
-    out.emplace_back(to_utf8(item.get()));
-  }
-  if (PyErr_Occurred()) throw_error_set();
-  return out;
-}
-
 constexpr Property<HoloSwarm> kDim{"dim", [](const HoloSwarm& s) { return box(s.dim()); }};
 
 constexpr Property<HoloSwarm, Hypervector> kSwarmVector{
@@ -66,7 +49,7 @@ constexpr Method<HoloSwarm> kAddAgent{
 constexpr Method<HoloSwarm> kAddParadoxTrap{
     "add_paradox_trap", "add_paradox_trap($self, names, roles, keys)", "", Access::exclusive,
     {"names", "roles", "keys"}, [](HoloSwarm& s, Args& a) {
-      const std::vector<std::string> names = a.convert(0, to_name_list);
+      const std::vector<std::string> names = a.convert(0, to_utf8_list);
       const std::vector<Hypervector> roles = a.hv_list(1);
       const std::vector<Hypervector> keys = a.hv_list(2);
       s.add_paradox_trap(names, roles, keys);

@@ -101,16 +101,8 @@ void append_hypervector(PyObject* obj, std::vector<float>& out) {
   }
   check_vector_like(obj);
   if (try_float_buffer(obj, out)) return;
-  const Py_ssize_t hint = PySequence_Size(obj);  // only a capacity hint
-  if (hint < 0) PyErr_Clear();
-  else out.reserve(out.size() + static_cast<std::size_t>(hint));
-  Ref it(PyObject_GetIter(obj));
-  if (!it) throw_error_set();
-  while (PyObject* raw = PyIter_Next(it.get())) {
-    Ref item(raw);
-    out.push_back(item_to_f32(item.get()));
-  }
-  if (PyErr_Occurred()) throw_error_set();
+  out.reserve(out.size() + static_cast<std::size_t>(length_hint(obj)));
+  for_each_item(obj, [&](PyObject* item) { out.push_back(item_to_f32(item)); });
 }
 
 Hypervector to_hypervector(PyObject* obj) {
@@ -119,33 +111,33 @@ Hypervector to_hypervector(PyObject* obj) {
   return out;
 }
 
+Py_ssize_t length_hint(PyObject* obj) {
+  if (PyUnicode_Check(obj) || !PySequence_Check(obj)) return 0;
+  const Py_ssize_t n = PySequence_Size(obj);
+  if (n < 0) PyErr_Clear();
+  return n < 0 ? 0 : n;
+}
+
 Rows to_rows(PyObject* obj) {
-  check_vector_like(obj);
   Rows rows;
-  Ref it(PyObject_GetIter(obj));
-  if (!it) throw_error_set();
-  while (PyObject* raw = PyIter_Next(it.get())) {
-    Ref item(raw);
-    append_hypervector(item.get(), rows.data);
+  for_each_item(obj, [&](PyObject* item) {
+    append_hypervector(item, rows.data);
     rows.offset.push_back(rows.data.size());
-  }
-  if (PyErr_Occurred()) throw_error_set();
+  });
   return rows;
 }
 
 std::vector<Hypervector> to_hypervector_list(PyObject* obj) {
-  check_vector_like(obj);
   std::vector<Hypervector> out;
-  const Py_ssize_t hint = PySequence_Size(obj);
-  if (hint < 0) PyErr_Clear();
-  else out.reserve(static_cast<std::size_t>(hint));
-  Ref it(PyObject_GetIter(obj));
-  if (!it) throw_error_set();
-  while (PyObject* raw = PyIter_Next(it.get())) {
-    Ref item(raw);
-    out.push_back(to_hypervector(item.get()));
-  }
-  if (PyErr_Occurred()) throw_error_set();
+  out.reserve(static_cast<std::size_t>(length_hint(obj)));
+  for_each_item(obj, [&](PyObject* item) { out.push_back(to_hypervector(item)); });
+  return out;
+}
+
+std::vector<std::string> to_utf8_list(PyObject* obj) {
+  std::vector<std::string> out;
+  out.reserve(static_cast<std::size_t>(length_hint(obj)));
+  for_each_item(obj, [&](PyObject* item) { out.emplace_back(to_utf8(item)); });
   return out;
 }
 

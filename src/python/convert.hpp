@@ -40,6 +40,7 @@ struct Rows {
 };
 Rows to_rows(PyObject* obj);
 std::vector<Hypervector> to_hypervector_list(PyObject* obj);
+std::vector<std::string> to_utf8_list(PyObject* obj);  // copies
 
 std::string_view to_utf8(PyObject* obj);   // valid while obj lives
 double to_f64(PyObject* obj);
@@ -136,20 +137,26 @@ PyObject* box_dict(std::initializer_list<std::pair<const char*, PyObject*>> owne
 
 void check_vector_like(PyObject* obj);  // the str and 'Sequence' checks
 
-template <class T>
-std::vector<T> to_int_list(PyObject* obj) {
+// Every "sequence (not str) of items" conversion: the str and 'Sequence' checks,
+// then the items in iteration order; the reported length is only a capacity hint.
+Py_ssize_t length_hint(PyObject* obj);
+template <class F>
+void for_each_item(PyObject* obj, F&& each) {
   check_vector_like(obj);
-  std::vector<T> out;
-  const Py_ssize_t hint = PySequence_Size(obj);
-  if (hint < 0) PyErr_Clear();
-  else out.reserve(static_cast<std::size_t>(hint));
   Ref it(PyObject_GetIter(obj));
   if (!it) throw_error_set();
   while (PyObject* raw = PyIter_Next(it.get())) {
     Ref item(raw);
-    out.push_back(to_int<T>(item.get()));
+    each(item.get());
   }
   if (PyErr_Occurred()) throw_error_set();
+}
+
+template <class T>
+std::vector<T> to_int_list(PyObject* obj) {
+  std::vector<T> out;
+  out.reserve(static_cast<std::size_t>(length_hint(obj)));
+  for_each_item(obj, [&](PyObject* item) { out.push_back(to_int<T>(item)); });
   return out;
 }
 
