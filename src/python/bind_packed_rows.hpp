@@ -68,7 +68,9 @@ inline bool fill_exact_rows(PyObject* outer, PackedInput& p) {
   std::size_t total = 0;
   for (Py_ssize_t r = 0; r < n; ++r) {
     if (!PyList_CheckExact(rows[r])) return false;
-    total += static_cast<std::size_t>(PyList_GET_SIZE(rows[r]));
+    const auto len = static_cast<std::size_t>(PyList_GET_SIZE(rows[r]));
+    if (len > SIZE_MAX - total) throw std::bad_alloc();  // the same list many times over
+    total += len;
   }
   p.offset.resize(static_cast<std::size_t>(n) + 1);
   p.fast.reset(allocate_floats(total));

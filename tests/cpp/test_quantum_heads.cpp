@@ -43,7 +43,7 @@ Hypervector reference(std::size_t dim, const Hypervector& q, const Rows& keys, c
 }
 
 bool same_bits(const Hypervector& a, const Hypervector& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
 }
 
 Hypervector bipolar(std::mt19937& g, std::size_t n) {
