@@ -1,43 +1,102 @@
-"""Exact, deterministic hyperdimensional computing over 32-bit float hypervectors."""
+"""Exact, deterministic hyperdimensional computing over 32-bit float hypervectors.
 
-from typing import Optional, Sequence, SupportsFloat, SupportsIndex, Union
+Every float goes in rounded to 32 bits and comes out widened exactly (0.1 reads back as
+0.10000000149011612); sums run in index order, so results are the same bits in every
+process. Nine of the ten classes are bound to the thread that created the instance
+(all but PyHoloSwarm); a call from another thread raises PanicException, which derives
+from BaseException and so escapes ``except Exception``.
+"""
 
-__all__: list[str]
+from typing import Optional, Protocol, Sequence, SupportsFloat, SupportsIndex, Union, final
 
+__all__ = [
+    "rand_bipolar",
+    "resonance",
+    "hdc_bind",
+    "hdc_bundle",
+    "hdc_unbind",
+    "hebbian",
+    "hdc_permute",
+    "normalise_bipolar",
+    "hv_hash",
+    "hv_hash_string",
+    "diagnostic_role",
+    "encode_system_state",
+    "bundle_diagnostics",
+    "extract_system_state",
+    "PyCausalMemory",
+    "PyMultiHopReasoner",
+    "PyMetacognition",
+    "PySelfAudit",
+    "PyOptimizer",
+    "PyQuantumAttentionHead",
+    "PyHoloCPUScheduler",
+    "PyHoloGenEngine",
+    "PyHoloSwarm",
+    "PyHKVC",
+]
+
+# A number the module rounds to a 32-bit float: float, int, or anything with
+# __float__ or __index__ (numpy scalars included).
 _Float = Union[SupportsFloat, SupportsIndex]
-_Vector = Sequence[_Float]
+
+# A hypervector argument: any sequence of numbers other than str, read by length and
+# index. Lists and tuples qualify, and so do 1-D float32/float64 numpy arrays (which
+# typing's Sequence would refuse). Results are always new list[float].
+class _Vector(Protocol):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> _Float: ...
+
+# A list of hypervectors (a list of lists, or a 2-D array).
+class _Vectors(Protocol):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> _Vector: ...
+
+# A list of small integers (each converted to a signed byte, -128..127).
+class _Bytes(Protocol):
+    def __len__(self) -> int: ...
+    def __getitem__(self, index: int, /) -> SupportsIndex: ...
+
+# Exactly three numbers (a point, a direction, a bound); ValueError for another length.
+_Float3 = _Vector
 
 # ---- free functions: algebra ----
 def resonance(a: _Vector, b: _Vector) -> float:
-    """Similarity (dot over the common prefix / len(a) + 1) / 2; 1.0 identical, 0.0 opposite."""
+    """Similarity (dot(a, b) over the common prefix / len(a) + 1) / 2 in 32-bit floats:
+    1.0 for identical bipolar vectors, 0.0 for opposite ones, about 0.5 for unrelated ones.
+    Not clamped; NaN when a is empty."""
 
 def hdc_bind(a: _Vector, b: _Vector) -> list[float]:
-    """Bind: element-wise multiplication (Patent §Definition 2 — multiplicative binding).
-    For bipolar: same→+1, different→-1. Self-inverse: bind(bind(A,B), A) ≈ B.
-    Generalizes correctly to non-bipolar superpositions (World Vector, bundles)."""
+    """Bind: element-wise product over the common length. Self-inverse on bipolar vectors:
+    hdc_bind(hdc_bind(a, b), a) == b."""
 
 def hdc_bundle(a: _Vector, b: _Vector) -> list[float]:
-    """Bundle: majority-vote superposition (Patent MORVELAN-2026-001 §Definition 3).
-    ⊕({v_i}) = sign(Σ v_i). For two inputs: if equal→that value, if unequal→sign of sum.
-    This preserves signal for arbitrary N items when iterated."""
+    """Bundle two vectors: sign(a[i] + b[i]) over the common length, +1.0, -1.0, or 0.0
+    where the sum is zero or NaN (two opposite bipolar entries give 0.0). To bundle many
+    vectors, sum them first and take the sign once: hdc_bundle(total, zeros)."""
 
 def hdc_unbind(compound: _Vector, key: _Vector) -> list[float]:
-    """Unbind: inverse of bind; returns key[i] * compound[i] over the common length."""
+    """Unbind: key[i] * compound[i] over the common length, the same product as hdc_bind;
+    hdc_unbind(hdc_bind(a, b), a) == b for bipolar a."""
 
 def hebbian(weights: _Vector, pre: _Vector, post: _Vector, lr: _Float, dim: SupportsIndex) -> list[float]:
-    """Hebbian weight update: W' = W + η · (pre ⊗ post) on the diagonal and the cells with (i + j) % 7 == 0."""
+    """Sparse Hebbian update of a dim x dim matrix flattened row-major: the cell (i, j) becomes
+    W[i*dim + j] + post[j] * (pre[i] * lr) on the diagonal and where (i + j) % 7 == 0, for
+    i < len(pre), j < len(post) and cells inside len(weights). Returns all of W, updated."""
 
 def hdc_permute(v: _Vector, n: SupportsIndex) -> list[float]:
-    """Permute a hypervector by right-cyclic rotation: element i moves to (i + n) % len(v)."""
+    """Rotate right by n (a signed 32-bit int, taken modulo len(v)): element i moves to
+    (i + n) % len(v); a negative n rotates left."""
 
 def normalise_bipolar(v: _Vector) -> list[float]:
-    """Divide every element by the largest magnitude (NaN skipped, at least 1e-9)."""
+    """Divide every element by the largest magnitude (NaN skipped, at least 1e-9), so the
+    largest becomes exactly +-1.0; an all-zero vector stays zero."""
 # ---- end free functions: algebra ----
 
 # ---- free functions: encoders and diagnostics ----
 def rand_bipolar(dim: SupportsIndex) -> list[float]:
     """`dim` random +1.0/-1.0 values from the calling thread's entropy-keyed generator
-    (a forked child never continues its parent's stream)."""
+    (a forked child never continues its parent's stream). The one nondeterministic function."""
 
 def hv_hash(v: _Vector) -> int:
     """Sign signature: bit i is set when float32(v[i]) > 0, for i < 64; later elements are ignored."""
@@ -64,17 +123,21 @@ def extract_system_state(bundled: _Vector) -> list[float]:
 # ---- end free functions: encoders and diagnostics ----
 
 # ---- PyCausalMemory ----
+@final
 class PyCausalMemory:
     """Cause -> effect relations stamped with time vectors, indexed by sign signature,
-    with a role-bound trace as holographic fallback."""
-    def __new__(cls, dim: SupportsIndex) -> "PyCausalMemory": ...
+    with a role-bound trace as holographic fallback. Bound to its creating thread."""
+    def __new__(cls, dim: SupportsIndex) -> "PyCausalMemory":
+        """An empty memory whose trace and roles have `dim` components."""
     def store(self, cause: _Vector, effect: _Vector, time: _Vector) -> None:
         """Record a causal relationship. Each vector needs at least `dim` components
         (ValueError otherwise, nothing recorded); longer ones are kept whole."""
     def record(self, cause: _Vector, effect: _Vector, time: _Vector) -> None:
         """Alias of `store()`, matching the `CausalMemory` interface."""
     def query_effect(self, cause: _Vector) -> Optional[list[float]]:
-        """Given a cause, retrieve the predicted effect: the first recorded effect for this cause, if any."""
+        """Given a cause, retrieve the predicted effect: the first recorded effect among the stored
+        causes with the same sign signature and a positive normalised dot product; else the best
+        positive guess of the holographic trace; None when empty or when nothing scores above 0."""
     def recall_effect(self, cause: _Vector) -> Optional[list[float]]:
         """Alias of `query_effect()`, matching the `CausalMemory` interface."""
     def query_cause(self, effect: _Vector) -> list[list[float]]:
@@ -82,15 +145,19 @@ class PyCausalMemory:
     def recall_cause(self, effect: _Vector) -> list[list[float]]:
         """Alias of `query_cause()`, matching the `CausalMemory` interface."""
     def query_by_time(self, time: _Vector) -> Optional[list[float]]:
-        """Given a time-role hypervector, retrieve the effect at that time."""
+        """Given a time-role hypervector, retrieve the effect at that time (the best positive
+        match among the recorded times, else the trace's best guess; None if nothing scores above 0)."""
     def recall_by_time(self, time: _Vector) -> Optional[list[float]]:
         """Alias of `query_by_time()`, matching the `CausalMemory` interface."""
 # ---- end PyCausalMemory ----
 
 # ---- PyMultiHopReasoner ----
+@final
 class PyMultiHopReasoner:
-    """Facts and undirected links between fact indices, queried breadth-first by resonance."""
-    def __new__(cls, dim: SupportsIndex) -> "PyMultiHopReasoner": ...
+    """Facts and undirected links between fact indices, queried breadth-first by resonance.
+    Bound to its creating thread."""
+    def __new__(cls, dim: SupportsIndex) -> "PyMultiHopReasoner":
+        """An empty reasoner; `dim` is kept, facts and queries of any length are accepted."""
     def add_fact(self, fact: _Vector) -> int:
         """Register a fact and return its index."""
     def add_link(self, a: SupportsIndex, b: SupportsIndex) -> None:
@@ -104,10 +171,12 @@ class PyMultiHopReasoner:
 # ---- end PyMultiHopReasoner ----
 
 # ---- PyMetacognition ----
+@final
 class PyMetacognition:
     """A bounded history (10000) of outcomes, its success rate and average resonance,
-    and the parameter changes it recommends."""
-    def __new__(cls, dim: SupportsIndex) -> "PyMetacognition": ...
+    and the parameter changes it recommends. Bound to its creating thread."""
+    def __new__(cls, dim: SupportsIndex) -> "PyMetacognition":
+        """An empty recorder whose contexts must have exactly `dim` elements."""
     def record(self, res: _Float, coh: _Float, acc: _Float, context: _Vector, hash: SupportsIndex) -> None:
         """Keep one outcome (oldest evicted beyond 10000). A success is res > 0.5 and acc > 0.5.
 
@@ -122,9 +191,12 @@ class PyMetacognition:
 # ---- end PyMetacognition ----
 
 # ---- PySelfAudit ----
+@final
 class PySelfAudit:
-    """Checks hypervectors for near-zero drift and for drift from the vectors audited before."""
-    def __new__(cls, dim: SupportsIndex) -> "PySelfAudit": ...
+    """Checks hypervectors for near-zero drift and for drift from the vectors audited before.
+    Bound to its creating thread."""
+    def __new__(cls, dim: SupportsIndex) -> "PySelfAudit":
+        """An audit with an empty history; `dim` sets the near-zero limit (dim // 10 elements)."""
     def full_audit(self, hv: _Vector) -> tuple[float, bool, list[str]]:
         """Full audit: run all consistency checks on a hypervector.
         Returns (score, passed, issues_list)"""
@@ -135,9 +207,12 @@ class PySelfAudit:
 # ---- end PySelfAudit ----
 
 # ---- PyOptimizer ----
+@final
 class PyOptimizer:
-    """Seven cognitive parameters changed only through named, bounded actions, with rollback."""
-    def __new__(cls) -> "PyOptimizer": ...
+    """Seven cognitive parameters changed only through named, bounded actions, with rollback.
+    Bound to its creating thread."""
+    def __new__(cls) -> "PyOptimizer":
+        """An optimizer with the initial parameters and no snapshots."""
     def apply(self, action: str, delta: _Float, reason: str) -> None:
         """Snapshot the parameters, then apply the named action (unknown actions change nothing)."""
     def rollback(self) -> None:
@@ -150,14 +225,17 @@ class PyOptimizer:
 
         Returns None if the parameter is not set."""
     def get_params(self) -> dict[str, float]:
-        """All seven parameters by name."""
+        """All seven parameters by name (key order unspecified)."""
 # ---- end PyOptimizer ----
 
 # ---- PyQuantumAttentionHead ----
+@final
 class PyQuantumAttentionHead:
-    """Mixes value vectors by the weights max(2 s - 1, 0) of each key's similarity s to the query."""
-    def __new__(cls, dim: SupportsIndex, nqubits: SupportsIndex) -> "PyQuantumAttentionHead": ...
-    def compute(self, query: _Vector, keys: Sequence[_Vector], values: Sequence[_Vector]) -> list[float]:
+    """Mixes value vectors by the weights max(2 s - 1, 0) of each key's similarity s to the query.
+    Bound to its creating thread."""
+    def __new__(cls, dim: SupportsIndex, nqubits: SupportsIndex) -> "PyQuantumAttentionHead":
+        """A head whose output has `dim` floats; `nqubits` is kept but does not affect results."""
+    def compute(self, query: _Vector, keys: _Vectors, values: _Vectors) -> list[float]:
         """A vector of dim floats (with one key: the value itself, unchanged).
 
         Raises ValueError "assertion failed: !keys.is_empty() && keys.len() == values.len()"
@@ -165,10 +243,13 @@ class PyQuantumAttentionHead:
 # ---- end PyQuantumAttentionHead ----
 
 # ---- PyHoloCPUScheduler ----
+@final
 class PyHoloCPUScheduler:
     """A world-vector memory over text concepts with a saturating state, a feedback path into
-    an embedded optimizer and metacognition recorder, a role generator and an attention search."""
-    def __new__(cls, dim: SupportsIndex, quantum_capacity: SupportsIndex) -> "PyHoloCPUScheduler": ...
+    an embedded optimizer and metacognition recorder, a role generator and an attention search.
+    Bound to its creating thread."""
+    def __new__(cls, dim: SupportsIndex, quantum_capacity: SupportsIndex) -> "PyHoloCPUScheduler":
+        """A scheduler with an empty world vector, a state of `dim` ones and learning rate 0.5."""
     @property
     def dim(self) -> int:
         """The hypervector dimension."""
@@ -193,7 +274,7 @@ class PyHoloCPUScheduler:
         """Record the signal and move the learning rate by signal - 0.5, within [0, 1]."""
     def feedback_strength(self) -> float:
         """The embedded optimizer's learning rate."""
-    def quantum_grover_search(self, query: _Vector, keys: Sequence[_Vector], values: Sequence[_Vector]) -> list[float]:
+    def quantum_grover_search(self, query: _Vector, keys: _Vectors, values: _Vectors) -> list[float]:
         """The attention head's compute over these keys and values (see PyQuantumAttentionHead)."""
     def run_audit_integrity_check(self) -> bool:
         """True when dim and the quantum capacity are both non-zero."""
@@ -202,14 +283,13 @@ class PyHoloCPUScheduler:
 # ---- end PyHoloCPUScheduler ----
 
 # ---- PyHoloGenEngine ----
-_Float3 = Sequence[_Float]
-_Bytes = Sequence[SupportsIndex]
-
+@final
 class PyHoloGenEngine:
     """Deterministic bipolar byte encodings of rendering structure, all of length `dim`.
 
-    The same arguments give the same lists of ints in every process."""
-    def __new__(cls, dim: SupportsIndex) -> "PyHoloGenEngine": ...
+    The same arguments give the same lists of ints in every process. Bound to its creating thread."""
+    def __new__(cls, dim: SupportsIndex) -> "PyHoloGenEngine":
+        """An engine with its role table built for `dim`."""
     def structural_dimension(self) -> int:
         """The dimension fixed at construction."""
     def generate_pixel_geometry(self, x: SupportsIndex, y: SupportsIndex,
@@ -234,13 +314,15 @@ class PyHoloGenEngine:
 # ---- end PyHoloGenEngine ----
 
 # ---- PyHoloSwarm ----
+@final
 class PyHoloSwarm:
     """HoloSwarm: An algebraic multi-agent coordination engine.
     Superimposes factorized agent capabilities (Role ⊗ Policy ⊗ Skill)
     into a single Hypervector and uses a Resonator Network to pull components.
 
     Usable from any thread (the only class that is)."""
-    def __new__(cls, dim: SupportsIndex) -> "PyHoloSwarm": ...
+    def __new__(cls, dim: SupportsIndex) -> "PyHoloSwarm":
+        """An empty swarm whose vector is `dim` zeros."""
     @property
     def dim(self) -> int:
         """The dimension; also the modulus of the role shift."""
@@ -260,36 +342,40 @@ class PyHoloSwarm:
 
         The binding r_hv * (p_hv * s_hv) (over the shortest length L) is rotated right by
         string_hash(role) % dim within its own length and added over min(dim, L, len(swarm_vector))."""
-    def add_paradox_trap(self, names: Sequence[str], roles: Sequence[_Vector],
-                         keys: Sequence[_Vector]) -> None:
+    def add_paradox_trap(self, names: Sequence[str], roles: _Vectors, keys: _Vectors) -> None:
         """Add the closed cycle of agents (names[i], roles[i], "PARADOX_LINK", keys[i], names[i+1],
         roles[i+1]), the last pointing back to the first. Fewer than two names: nothing happens.
-        ValueError (nothing added) when roles or keys holds fewer vectors than names."""
+        ValueError (nothing added) when roles or keys holds fewer vectors than names; names must be
+        a list of str, not one str (TypeError)."""
     def resonate(self, role_key: str, p_guess: _Vector, _s_guess: _Vector,
                  max_iter: SupportsIndex) -> tuple[str, str, str, float]:
         """(role, policy, skill, policy match score) recovered for role_key after exactly max_iter
         alternating skill/policy cleanups starting from p_guess; _s_guess is converted, not used.
-        An unknown role_key uses agent 0 and a zero role; ("none", "none", "none", 0.0) for an
-        empty swarm."""
+        A superposition of candidate policies makes a good p_guess. An unknown role_key uses
+        agent 0 and a zero role; ("none", "none", "none", 0.0) for an empty swarm."""
     def materialize(self, probe: _Vector, threshold: _Float) -> list[tuple[str, float]]:
         """(role name, score) for every agent whose role vector scores strictly above threshold
         against probe, (dot / len(probe) + 1) / 2, highest first, ties in agent order."""
 # ---- end PyHoloSwarm ----
 
 # ---- PyHKVC ----
+@final
 class PyHKVC:
     """String-to-string cache held exactly (phase vectors, hash index) and holographically
-    (complex accumulators of unit phasors)."""
-    def __new__(cls, dim: SupportsIndex) -> "PyHKVC": ...
+    (complex accumulators of unit phasors). Bound to its creating thread."""
+    def __new__(cls, dim: SupportsIndex) -> "PyHKVC":
+        """An empty cache with accumulators of `dim` complex components."""
     def store(self, key: str, value: str, position: SupportsIndex) -> None:
         """Store a key-value pair; storing a key again adds a further entry."""
     def query(self, query_key: str) -> tuple[str, float]:
         """(best_value, best_score): the earliest exact key match, else the best holographic recall;
+        the score is the value's holographic strength (about 1/count), clamped at 0.0;
         ("", 0.0) while empty."""
     def count(self) -> int:
         """Number of stored entries"""
     def position_score(self, position: SupportsIndex) -> float:
-        """Position accumulator probed with the phase pattern of `position`, divided by the count."""
+        """Position accumulator probed with the phase pattern of `position`, divided by the count
+        (0.0 while empty; not clamped, and not specific to the positions stored)."""
     def accumulator_magnitude(self) -> list[float]:
         """Export state as raw accumulator magnitudes for inspection"""
 # ---- end PyHKVC ----
