@@ -100,6 +100,13 @@ std::string normalise_colour_name(std::string_view text) {
   return name;
 }
 
+std::string unsupported_colour_message(std::string_view normalised_name) {
+  std::string message = "unsupported photon color '";
+  message.append(normalised_name);
+  message += "'. Use blue, red, green, yellow, white, cyan, amber, or violet.";
+  return message;
+}
+
 std::optional<float> colour_wavelength(std::string_view normalised_name) {
   for (const auto& c : kColours) {
     if (c.name == normalised_name) return c.wavelength;
@@ -137,10 +144,7 @@ ByteVector HoloGenEngine::generate_photon(const Float3& position, const Float3& 
 ByteVector HoloGenEngine::generate_photon_colour(std::string_view name) const {
   const std::string normalised = normalise_colour_name(name);
   const std::optional<float> wavelength = colour_wavelength(normalised);
-  if (!wavelength) {
-    throw value_error("unsupported photon color '" + normalised +
-                      "'. Use blue, red, green, yellow, white, cyan, amber, or violet.");
-  }
+  if (!wavelength) throw value_error(unsupported_colour_message(normalised));
   return HKVCRenderer::make_photon(dim_, Float3{0.0f, 0.0f, 0.0f}, Float3{1.0f, 0.0f, 0.0f},
                                    *wavelength);
 }

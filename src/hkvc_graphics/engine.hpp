@@ -30,6 +30,11 @@ std::string normalise_colour_name(std::string_view text);
 // The wavelength (nm) of a normalised colour name, or nullopt when unknown.
 std::optional<float> colour_wavelength(std::string_view normalised_name);
 
+// "unsupported photon color '<name>'. Use blue, red, ..." for a normalised name.
+// The name may hold any character, NUL included, so a caller that hands the text
+// on must keep its length.
+std::string unsupported_colour_message(std::string_view normalised_name);
+
 class HoloGenEngine {
  public:
   explicit HoloGenEngine(std::uint64_t dim);
