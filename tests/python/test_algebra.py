@@ -18,6 +18,12 @@ def bits(xs):
     return [struct.pack("<f", x) for x in xs]
 
 
+def nan_blind_bits(xs):
+    # Which NaN a product of two NaNs returns is the processor's (and numpy's loop
+    # order's) choice, not a rule of the algebra; every NaN compares as one.
+    return [b"nan" if math.isnan(x) else struct.pack("<f", x) for x in xs]
+
+
 def model_resonance(a, b):
     s = F(0.0)
     for x, y in zip(a, b):
@@ -56,8 +62,8 @@ def test_bind_unbind_bundle_match_their_definitions(a, b):
         prod = [float(F(x) * F(y)) for x, y in zip(a, b)]
         sums = [F(x) + F(y) for x, y in zip(a, b)]
         swapped = [float(F(y) * F(x)) for x, y in zip(a, b)]
-    assert bits(m.hdc_bind(a, b)) == bits(prod)
-    assert bits(m.hdc_unbind(a, b)) == bits(swapped)
+    assert nan_blind_bits(m.hdc_bind(a, b)) == nan_blind_bits(prod)
+    assert nan_blind_bits(m.hdc_unbind(a, b)) == nan_blind_bits(swapped)
     assert m.hdc_bundle(a, b) == [1.0 if s > 0 else -1.0 if s < 0 else 0.0 for s in sums]
     assert len(m.hdc_bind(a, b)) == n
 
