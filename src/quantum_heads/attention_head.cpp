@@ -16,7 +16,9 @@ RowBuffer::RowBuffer(std::span<const Hypervector> rows) {
 }
 
 void RowBuffer::push(HvView row) {
-  offset_.reserve(offset_.size() + 1);  // so a failed insert below leaves both untouched
+  // Room for the new offset first (doubling, so a run of pushes stays linear),
+  // so a failed insert below leaves both untouched.
+  if (offset_.size() == offset_.capacity()) offset_.reserve(2 * offset_.size());
   data_.insert(data_.end(), row.begin(), row.end());
   offset_.push_back(data_.size());
 }
