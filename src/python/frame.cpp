@@ -106,9 +106,17 @@ void prefix_type_error(const char* name) {
     PyErr_Restore(t.release(), v.release(), trace.release());
     return;
   }
-  const std::string msg = std::string("argument '") + name + "': " + str_of(v.get());
-  Ref fresh(PyObject_CallFunction(PyExc_TypeError, "s", msg.c_str()));
-  if (!fresh) return;  // that failure (MemoryError) is now the pending error
+  // Built as a str, so the replaced message keeps any NUL or lone surrogate it holds.
+  Ref inner(PyObject_Str(v.get()));
+  if (!inner) {
+    PyErr_Clear();
+    inner = Ref(PyUnicode_FromString("<unprintable>"));
+    if (!inner) return;  // that failure (MemoryError) is now the pending error
+  }
+  Ref text(PyUnicode_FromFormat("argument '%s': %U", name, inner.get()));
+  if (!text) return;
+  Ref fresh(PyObject_CallOneArg(PyExc_TypeError, text.get()));
+  if (!fresh) return;
   PyException_SetCause(fresh.get(), PyException_GetCause(v.get()));
   PyErr_SetObject(PyExc_TypeError, fresh.get());
 }
