@@ -1,8 +1,17 @@
 #include "python/convert.hpp"
 
+#include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace mhdc::py {
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(MHDC_NO_CLONES)
+#define MHDC_BOX_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define MHDC_BOX_CLONES
+#endif
 
 void raise_int_range() { raise(PyExc_OverflowError, "out of range integral type conversion attempted"); }
 
@@ -17,54 +26,110 @@ namespace {
 // One item through the interpreter's float protocol (float, __float__, __index__).
 inline float item_to_f32(PyObject* item) {
   if (PyFloat_CheckExact(item)) return static_cast<float>(PyFloat_AS_DOUBLE(item));
+  if (!PyLong_CheckExact(item)) before_python_code();  // __float__ / __index__
   const double d = PyFloat_AsDouble(item);
   if (d == -1.0 && PyErr_Occurred()) throw_error_set();
   return static_cast<float>(d);
 }
 
-// f32 -> f64 -> f32 quiets a signalling NaN; the buffer path must do the same.
-inline float through_double(float x) {
-  if (x != x) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &x, 4);
-    bits |= 0x00400000u;
-    std::memcpy(&x, &bits, 4);
+// f32 -> f64 -> f32 quiets a signalling NaN, so the buffer path must too; over
+// a whole array, branch-free so that it vectorises.
+MHDC_BOX_CLONES
+void quiet_nans(float* v, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    std::uint32_t u = std::bit_cast<std::uint32_t>(v[i]);
+    u |= (u & 0x7fffffffu) > 0x7f800000u ? 0x00400000u : 0u;
+    v[i] = std::bit_cast<float>(u);
   }
-  return x;
 }
 
 // 1-D C-contiguous buffers of native float32/float64 are read directly; they give
 // the same values as iterating their items (each item is a double rounded to 32 bits).
-bool try_float_buffer(PyObject* obj, std::vector<float>& out) {
+// The export of a buffer the fast paths can read: C-contiguous with a format;
+// false (and no error) for any object that has none.
+bool get_buffer(PyObject* obj, Py_buffer& view) {
   if (!PyObject_CheckBuffer(obj) || PyBytes_Check(obj) || PyByteArray_Check(obj)) return false;
-  Py_buffer view;
+#if PY_VERSION_HEX >= 0x030C0000
+  if (PyType_HasFeature(Py_TYPE(obj), Py_TPFLAGS_HEAPTYPE)) before_python_code();  // may be __buffer__
+#endif
   if (PyObject_GetBuffer(obj, &view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) != 0) {
     PyErr_Clear();
     return false;
   }
-  struct Release {
-    Py_buffer* v;
-    ~Release() { PyBuffer_Release(v); }
-  } release{&view};
-  if (view.ndim != 1 || view.format == nullptr) return false;
+  return true;
+}
+
+struct Release {
+  Py_buffer* v;
+  ~Release() {
+    if (v != nullptr) PyBuffer_Release(v);
+  }
+};
+
+// The element type of a 1-D native float buffer: 'f', 'd', or 0 for anything else.
+char float_format(const Py_buffer& view) {
+  if (view.ndim != 1 || view.format == nullptr) return 0;
   const char* f = view.format;
   if (*f == '@' || *f == '=' || *f == '<') ++f;
-  if (f[1] != '\0') return false;
-  const std::size_t n = static_cast<std::size_t>(view.shape ? view.shape[0] : view.len / view.itemsize);
+  if (f[0] == '\0' || f[1] != '\0') return 0;
+  if (*f == 'f' && view.itemsize == 4) return 'f';
+  if (*f == 'd' && view.itemsize == 8) return 'd';
+  return 0;
+}
+
+// Whether some element is a signalling NaN (which the item path would quiet).
+MHDC_BOX_CLONES
+bool has_signalling_nan(const float* v, std::size_t n) {
+  std::uint32_t any = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::uint32_t u = std::bit_cast<std::uint32_t>(v[i]);
+    any |= ((u & 0x7fffffffu) > 0x7f800000u) & ((u & 0x00400000u) == 0);
+  }
+  return any != 0;
+}
+
+bool try_float_buffer(PyObject* obj, std::vector<float>& out) {
+  Py_buffer view;
+  if (!get_buffer(obj, view)) return false;
+  Release release{&view};
+  const char format = float_format(view);
+  if (format == 0) return false;
+  const std::size_t n = static_cast<std::size_t>(view.shape[0]);
   const std::size_t base = out.size();
-  if (*f == 'f' && view.itemsize == 4) {
-    out.resize(base + n);
+  if (format == 'f') {
     const float* src = static_cast<const float*>(view.buf);
-    for (std::size_t i = 0; i < n; ++i) out[base + i] = through_double(src[i]);
+    out.insert(out.end(), src, src + n);  // a plain copy, then the NaNs quieted in place
+    quiet_nans(out.data() + base, n);
     return true;
   }
-  if (*f == 'd' && view.itemsize == 8) {
-    out.resize(base + n);
-    const double* src = static_cast<const double*>(view.buf);
-    for (std::size_t i = 0; i < n; ++i) out[base + i] = static_cast<float>(src[i]);
-    return true;
+  out.resize(base + n);
+  const double* src = static_cast<const double*>(view.buf);
+  for (std::size_t i = 0; i < n; ++i) out[base + i] = static_cast<float>(src[i]);
+  return true;
+}
+
+// Converts items[0 ..) while they are exact floats; returns how many. Four at a
+// time with one type test per four, so the loop is loads and conversions.
+Py_ssize_t unbox_exact_floats(PyObject* const* items, Py_ssize_t n, float* dst) {
+  PyTypeObject* const ft = &PyFloat_Type;
+  Py_ssize_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    PyObject* x0 = items[i];
+    PyObject* x1 = items[i + 1];
+    PyObject* x2 = items[i + 2];
+    PyObject* x3 = items[i + 3];
+    if ((Py_TYPE(x0) != ft) | (Py_TYPE(x1) != ft) | (Py_TYPE(x2) != ft) | (Py_TYPE(x3) != ft)) break;
+    dst[i] = static_cast<float>(PyFloat_AS_DOUBLE(x0));
+    dst[i + 1] = static_cast<float>(PyFloat_AS_DOUBLE(x1));
+    dst[i + 2] = static_cast<float>(PyFloat_AS_DOUBLE(x2));
+    dst[i + 3] = static_cast<float>(PyFloat_AS_DOUBLE(x3));
   }
-  return false;
+  for (; i < n; ++i) {
+    PyObject* x = items[i];
+    if (Py_TYPE(x) != ft) break;
+    dst[i] = static_cast<float>(PyFloat_AS_DOUBLE(x));
+  }
+  return i;
 }
 
 }  // namespace
@@ -76,13 +141,9 @@ void append_hypervector(PyObject* obj, std::vector<float>& out) {
     const std::size_t base = out.size();
     const Py_ssize_t n = PyList_GET_SIZE(obj);
     out.resize(base + static_cast<std::size_t>(n));
-    PyObject** items = reinterpret_cast<PyListObject*>(obj)->ob_item;
-    Py_ssize_t i = 0;
-    for (; i < n; ++i) {
-      PyObject* item = items[i];
-      if (!PyFloat_CheckExact(item)) break;
-      out[base + static_cast<std::size_t>(i)] = static_cast<float>(PyFloat_AS_DOUBLE(item));
-    }
+    PyObject* const* items = reinterpret_cast<PyListObject*>(obj)->ob_item;
+    float* dst = out.data() + base;
+    Py_ssize_t i = unbox_exact_floats(items, n, dst);
     if (i == n) return;
     out.resize(base + static_cast<std::size_t>(i));
     for (; i < PyList_GET_SIZE(obj); ++i) {
@@ -111,8 +172,65 @@ Hypervector to_hypervector(PyObject* obj) {
   return out;
 }
 
+HvArg* HvArg::live_ = nullptr;
+
+void HvArg::load(PyObject* obj) {
+#if !defined(Py_GIL_DISABLED)
+  // The checks append_hypervector makes before its buffer path, in its order.
+  if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) {
+    check_vector_like(obj);
+    if (get_buffer(obj, buf_)) {
+      Release release{&buf_};
+      const std::size_t n = static_cast<std::size_t>(buf_.shape[0]);
+      if (float_format(buf_) == 'f' && reinterpret_cast<std::uintptr_t>(buf_.buf) % alignof(float) == 0 &&
+          !has_signalling_nan(static_cast<const float*>(buf_.buf), n)) {
+        release.v = nullptr;  // kept for the call
+        viewing_ = true;
+        data_ = static_cast<const float*>(buf_.buf);
+        size_ = n;
+        next_ = live_;
+        live_ = this;
+        return;
+      }
+    }
+  }
+#endif
+  append_hypervector(obj, owned_);
+  data_ = owned_.data();
+  size_ = owned_.size();
+}
+
+void HvArg::unlink() {
+  for (HvArg** p = &live_; *p != nullptr; p = &(*p)->next_) {
+    if (*p == this) {
+      *p = next_;
+      break;
+    }
+  }
+  next_ = nullptr;
+}
+
+void HvArg::materialise() {
+  owned_.assign(data_, data_ + size_);
+  unlink();
+  viewing_ = false;
+  PyBuffer_Release(&buf_);
+  data_ = owned_.data();
+}
+
+void HvArg::materialise_all() {
+  while (live_ != nullptr) live_->materialise();
+}
+
+HvArg::~HvArg() {
+  if (!viewing_) return;
+  unlink();
+  PyBuffer_Release(&buf_);
+}
+
 Py_ssize_t length_hint(PyObject* obj) {
   if (PyUnicode_Check(obj) || !PySequence_Check(obj)) return 0;
+  if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) before_python_code();  // __len__
   const Py_ssize_t n = PySequence_Size(obj);
   if (n < 0) PyErr_Clear();
   return n < 0 ? 0 : n;
@@ -152,6 +270,7 @@ std::string_view to_utf8(PyObject* obj) {
 
 double to_f64(PyObject* obj) {
   if (PyFloat_CheckExact(obj)) return PyFloat_AS_DOUBLE(obj);
+  if (!PyLong_CheckExact(obj)) before_python_code();  // __float__ / __index__
   const double d = PyFloat_AsDouble(obj);
   if (d == -1.0 && PyErr_Occurred()) throw_error_set();
   return d;
@@ -163,6 +282,7 @@ std::uint64_t to_u64(PyObject* obj) {
     if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_error_set();
     return v;
   }
+  before_python_code();  // __index__
   Ref index(PyNumber_Index(obj));
   if (!index) throw_error_set();
   const unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
@@ -171,6 +291,7 @@ std::uint64_t to_u64(PyObject* obj) {
 }
 
 long to_c_long(PyObject* obj) {
+  if (!PyLong_CheckExact(obj)) before_python_code();  // __index__
   const long v = PyLong_AsLong(obj);
   if (v == -1 && PyErr_Occurred()) {
     if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
@@ -183,6 +304,7 @@ long to_c_long(PyObject* obj) {
 }
 
 void to_fixed_floats(PyObject* obj, float* out, std::size_t n) {
+  if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) before_python_code();  // __len__, __getitem__
   if (!PySequence_Check(obj))
     raise(PyExc_TypeError, "'" + type_qualname(obj) + "' object cannot be converted to 'Sequence'");
   const Py_ssize_t len = PySequence_Size(obj);
@@ -197,14 +319,68 @@ void to_fixed_floats(PyObject* obj, float* out, std::size_t n) {
   }
 }
 
+namespace {
+
+// The shared values: +-0, +-1, +-2 and +-4 (what bipolar, ternary and
+// system-state vectors consist of), told apart by bit pattern, so +0.0 and -0.0
+// get different objects. code(u) is 2k + sign for the k-th of 0, 1, 2, 4, and
+// kFresh for anything else; branch-free so that it vectorises.
+constexpr std::uint32_t kFresh = 8;
+constexpr std::size_t kCopies = 4;
+constexpr std::size_t kBoxChunk = 512;
+
+inline std::uint32_t share_code(std::uint32_t u) {
+  const std::uint32_t e = (u >> 23) & 0xffu;
+  const std::uint32_t k = e == 0 ? 0u : e - 126u;  // 1, 2, 3 for one, two, four
+  const bool ok = (u & 0x007fffffu) == 0 && (e == 0 || e - 127u <= 2u);
+  return ok ? k * 2u + (u >> 31) : kFresh;
+}
+
+MHDC_BOX_CLONES
+void share_codes(const float* v, std::size_t n, std::uint32_t* code) {
+  for (std::size_t i = 0; i < n; ++i) code[i] = share_code(std::bit_cast<std::uint32_t>(v[i]));
+}
+
+}  // namespace
+
 PyObject* box(HvView v) {
-  const Py_ssize_t n = static_cast<Py_ssize_t>(v.size());
-  Ref list(checked(PyList_New(n)));
+  // Floats are immutable and a shared one has the same value and bits, so only
+  // object identity can tell; a fresh float per element costs an allocation, a
+  // shared one a pointer store and a reference. Each value has kCopies shared
+  // objects, element i taking copy i % kCopies, so that reference counts, here
+  // and when the list is freed, are updated in several independent chains
+  // rather than one. The table holds one reference to each while it is filled.
+  const std::size_t n = v.size();
+  Ref list(checked(PyList_New(static_cast<Py_ssize_t>(n))));
   PyObject** items = reinterpret_cast<PyListObject*>(list.get())->ob_item;
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* f = PyFloat_FromDouble(static_cast<double>(v[static_cast<std::size_t>(i)]));
-    if (f == nullptr) throw_error_set();
-    items[i] = f;
+  PyObject* table[kFresh + 1][kCopies] = {};  // row kFresh stays empty
+  struct Drop {
+    PyObject* (&t)[kFresh + 1][kCopies];
+    ~Drop() {
+      for (auto& row : t)
+        for (PyObject* o : row) Py_XDECREF(o);
+    }
+  } drop{table};
+  std::uint32_t code[kBoxChunk];
+  std::size_t i = 0;
+  for (std::size_t start = 0; start < n; start += kBoxChunk) {
+    const std::size_t len = std::min(kBoxChunk, n - start);
+    share_codes(v.data() + start, len, code);
+    for (std::size_t j = 0; j < len; ++j, ++i) {
+      PyObject*& slot = table[code[j]][i % kCopies];
+      PyObject* item = slot;
+      if (item != nullptr) {
+        Py_INCREF(item);
+      } else {
+        item = PyFloat_FromDouble(static_cast<double>(v[i]));
+        if (item == nullptr) throw_error_set();  // the list owns what it holds; Ref drops it
+        if (code[j] != kFresh) {
+          slot = item;
+          Py_INCREF(item);
+        }
+      }
+      items[i] = item;
+    }
   }
   return list.release();
 }

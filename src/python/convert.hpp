@@ -28,6 +28,49 @@ namespace mhdc::py {
 void append_hypervector(PyObject* obj, std::vector<float>& out);
 Hypervector to_hypervector(PyObject* obj);
 
+// A Hypervector argument read in place where that cannot change anything: a 1-D
+// C-contiguous, aligned native float32 buffer without signalling NaNs is used
+// directly for the call instead of being copied (its values are the ones the
+// copy would hold); anything else is converted as by to_hypervector, with the
+// same values and messages. The export pins the buffer (it cannot be resized or
+// freed) and the GIL is held. Python code run by a later conversion (an item's
+// __float__, a sequence's __iter__, ...) could still write into the buffer, so
+// every conversion step that may run Python code first copies all live views
+// (before_python_code), and the values used are always those seen when the
+// argument was converted. Only for operations whose core call runs no Python
+// code and keeps no view. Not copyable or movable: views are tracked by address.
+class HvArg {
+ public:
+  HvArg() = default;
+  HvArg(const HvArg&) = delete;
+  HvArg& operator=(const HvArg&) = delete;
+  ~HvArg();
+  void load(PyObject* obj);
+  HvView view() const { return {data_, size_}; }
+  bool in_place() const { return viewing_; }  // for tests of this path
+
+  // Copies every live view into its own storage and releases the exports.
+  static void materialise_all();
+  static bool any_live() { return live_ != nullptr; }
+
+ private:
+  void materialise();
+  void unlink();
+
+  Hypervector owned_;
+  Py_buffer buf_{};
+  const float* data_ = nullptr;
+  std::size_t size_ = 0;
+  bool viewing_ = false;
+  HvArg* next_ = nullptr;
+  static HvArg* live_;  // every live view; touched only with the GIL held
+};
+
+// Called before any conversion step that may run Python code.
+inline void before_python_code() {
+  if (HvArg::any_live()) HvArg::materialise_all();
+}
+
 // A list of hypervectors converted straight into one buffer: row r is
 // data[offset[r] .. offset[r + 1]).
 struct Rows {
@@ -143,6 +186,7 @@ Py_ssize_t length_hint(PyObject* obj);
 template <class F>
 void for_each_item(PyObject* obj, F&& each) {
   check_vector_like(obj);
+  if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) before_python_code();  // __iter__, __next__
   Ref it(PyObject_GetIter(obj));
   if (!it) throw_error_set();
   while (PyObject* raw = PyIter_Next(it.get())) {
