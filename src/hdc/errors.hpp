@@ -8,19 +8,26 @@
 #pragma once
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace mhdc {
 
-struct value_error : std::runtime_error {
-  using std::runtime_error::runtime_error;
+// Keeps the whole message, NUL bytes included (what() would stop at the first).
+struct core_error : std::runtime_error {
+  explicit core_error(std::string message) : std::runtime_error(message), text(std::move(message)) {}
+  std::string text;
 };
 
-struct index_error : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct value_error : core_error {
+  using core_error::core_error;
 };
 
-struct internal_failure : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct index_error : core_error {
+  using core_error::core_error;
+};
+
+struct internal_failure : core_error {
+  using core_error::core_error;
 };
 
 }  // namespace mhdc

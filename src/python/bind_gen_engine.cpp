@@ -104,17 +104,7 @@ constexpr Method<HoloGenEngine> kPhoton{
       if (a.present(2)) wavelength = a.f32(2);
       PyObject* position = a.raw(0);
       if (PyUnicode_Check(position)) {
-        const std::string_view text = to_utf8(position);
-        // The unknown-name message quotes the caller's text, which may hold a NUL;
-        // it is raised here with its length so that nothing after the NUL is lost.
-        const std::string name = graphics::normalise_colour_name(text);
-        if (!graphics::colour_wavelength(name)) {
-          const std::string message = graphics::unsupported_colour_message(name);
-          Ref value(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
-          if (value) PyErr_SetObject(PyExc_ValueError, value.get());
-          throw_error_set();
-        }
-        return box(e.generate_photon_colour(text));
+        return box(e.generate_photon_colour(to_utf8(position)));
       }
       // The position vector's conversion error is raised as it is, unprefixed.
       const auto p = to_fixed<3>(position);

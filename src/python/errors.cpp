@@ -14,8 +14,16 @@ void throw_error_set() {
   throw ErrorSet{};
 }
 
+namespace {
+// The whole text, embedded NUL bytes included (PyErr_SetString would stop there).
+void set_error(PyObject* type, const std::string& message) {
+  Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+  if (text) PyErr_SetObject(type, text.get());
+}
+}  // namespace
+
 void raise(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
+  set_error(type, message);
   throw ErrorSet{};
 }
 
@@ -36,9 +44,7 @@ PyObject* panic_exception_type() {
 void raise_panic(const std::string& message) {
   PyObject* type = panic_exception_type();
   if (type == nullptr) throw ErrorSet{};  // creating the type failed; that error is set
-  Ref text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
-  if (!text) throw ErrorSet{};
-  PyErr_SetObject(type, text.get());
+  set_error(type, message);
   throw ErrorSet{};
 }
 
@@ -49,13 +55,15 @@ PyObject* translate_exception() noexcept {
     if (!PyErr_Occurred())
       PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
   } catch (const mhdc::value_error& e) {
-    PyErr_SetString(PyExc_ValueError, e.what());
+    set_error(PyExc_ValueError, e.text);
   } catch (const mhdc::index_error& e) {
-    PyErr_SetString(PyExc_IndexError, e.what());
+    set_error(PyExc_IndexError, e.text);
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::length_error&) {  // a vector longer than the address space
     PyErr_NoMemory();
+  } catch (const mhdc::core_error& e) {
+    try { raise_panic(e.text); } catch (const ErrorSet&) {}
   } catch (const std::exception& e) {
     try { raise_panic(e.what()); } catch (const ErrorSet&) {}
   } catch (...) {
