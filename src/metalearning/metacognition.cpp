@@ -9,7 +9,7 @@
 namespace mhdc::meta {
 
 void Metacognition::record(MetacognitionRecord r) {
-  if (r.context.size() != dim_) return;
+  if (!r.context || r.context->size() != dim_) return;
   // deque::push_back is all-or-nothing; pop_front cannot fail.
   history_.push_back(std::move(r));
   if (history_.size() > kHistoryLimit) history_.pop_front();
@@ -22,7 +22,7 @@ void Metacognition::check_context(HvView context) const {
 }
 
 void Metacognition::record_checked(MetacognitionRecord r) {
-  check_context(r.context);
+  check_context(r.context ? HvView(*r.context) : HvView());
   record(std::move(r));
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <vector>
 
 #include "hdc/types.hpp"
@@ -12,8 +13,13 @@
 
 namespace mhdc::meta {
 
+// The context is immutable once recorded and may be shared between records: the
+// scheduler records the same all-ones vector every time, so its history costs one
+// vector, not one per record.
+using SharedContext = std::shared_ptr<const Hypervector>;
+
 struct MetacognitionRecord {
-  Hypervector context;     // must hold exactly dim elements to be kept
+  SharedContext context;   // must hold exactly dim elements to be kept
   std::uint64_t hash = 0;  // caller's tag; kept, never read
   float res = 0.0f;        // resonance
   float coh = 0.0f;        // coherence; kept, never read

@@ -24,7 +24,7 @@ constexpr Method<Metacognition> kRecord{
       // rather than dropped while the call claims success.
       m.check_context(context);
       const std::uint64_t hash = a.u64(4);
-      m.record_checked({std::move(context), hash, res, coh, acc});
+      m.record_checked({std::make_shared<const Hypervector>(std::move(context)), hash, res, coh, acc});
       return none();
     }};
 

@@ -75,6 +75,7 @@ void signed_sums(const std::uint64_t* q, const std::uint64_t* rows, std::size_t 
 
 HoloScheduler::HoloScheduler(std::uint64_t dim, std::uint64_t quantum_capacity)
     : metacognition_(dim),
+      feedback_context_(std::make_shared<const Hypervector>(filled(dim, 1.0f))),
       world_(filled(dim, 0.0f)),
       words_(static_cast<std::size_t>((dim + 63) / 64)),
       state_(filled(dim, 1.0f)),
@@ -162,7 +163,7 @@ void HoloScheduler::process_feedback(float s) {
   const float delta = s + -0.5f;
   meta::Recommendation rec{delta > 0.0f ? "learning_rate_increase" : "learning_rate_decrease",
                            "feedback signal: " + hdc::format_fixed(s, 3), std::fabs(delta)};
-  metacognition_.record({filled(dim_, 1.0f), 0, s, s, s});  // all-or-nothing
+  metacognition_.record({feedback_context_, 0, s, s, s});  // all-or-nothing
   optimizer_.apply(rec);                                      // cannot fail
 }
 

@@ -72,6 +72,7 @@ class HoloScheduler {
   std::vector<float> scores_in_order(const std::uint64_t* q) const;
 
   meta::Metacognition metacognition_;
+  meta::SharedContext feedback_context_;  // the all-ones context of every feedback record
   meta::Optimizer optimizer_;
   Hypervector world_;
   std::size_t words_;                   // 64-bit words per codebook row

@@ -17,7 +17,7 @@ using mhdc::meta::Recommendation;
 namespace {
 
 MetacognitionRecord rec(std::size_t dim, float res, float acc, float coh = 0.0f) {
-  return {mhdc::Hypervector(dim, 1.0f), 7, res, coh, acc};
+  return {std::make_shared<const mhdc::Hypervector>(dim, 1.0f), 7, res, coh, acc};
 }
 
 struct Expect {
@@ -156,9 +156,15 @@ TEST(Metacognition, RecommendUsesTheSameFiguresAsTheMethods) {
     ASSERT_EQ(got.size(), want.size()) << t;
     for (std::size_t k = 0; k < got.size(); ++k) {
       EXPECT_EQ(got[k].action, want[k].action);
-      if (got[k].action == "learning_rate_increase") EXPECT_EQ(got[k].reason, "success rate " + s2 + " < 50%");
-      if (got[k].action == "momentum_increase") EXPECT_EQ(got[k].reason, "success rate " + s2 + " > 80%, reinforce");
-      if (got[k].action == "identity_lr_decrease") EXPECT_EQ(got[k].reason, "avg resonance " + r2 + " too low");
+      if (got[k].action == "learning_rate_increase") {
+        EXPECT_EQ(got[k].reason, "success rate " + s2 + " < 50%");
+      }
+      if (got[k].action == "momentum_increase") {
+        EXPECT_EQ(got[k].reason, "success rate " + s2 + " > 80%, reinforce");
+      }
+      if (got[k].action == "identity_lr_decrease") {
+        EXPECT_EQ(got[k].reason, "avg resonance " + r2 + " too low");
+      }
     }
   }
 }

@@ -124,7 +124,8 @@ TEST(Scheduler, FeedbackMovesLearningRateBySignalMinusHalf) {
     EXPECT_EQ(s.optimizer().history_size(), c.signals.size());
     ASSERT_EQ(s.metacognition().size(), c.signals.size());
     const auto& r = s.metacognition().history().back();
-    EXPECT_EQ(r.context, Hypervector(8, 1.0f));
+    EXPECT_EQ(*r.context, Hypervector(8, 1.0f));
+    EXPECT_EQ(r.context, s.metacognition().history().front().context);  // one shared vector
     EXPECT_EQ(r.hash, 0u);
     EXPECT_EQ(r.res, c.signals.back());
     EXPECT_EQ(r.coh, c.signals.back());
