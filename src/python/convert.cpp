@@ -233,7 +233,9 @@ Py_ssize_t length_hint(PyObject* obj) {
   if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) before_python_code();  // __len__
   const Py_ssize_t n = PySequence_Size(obj);
   if (n < 0) PyErr_Clear();
-  return n < 0 ? 0 : n;
+  // Only a hint: a __len__ that overstates must not become an allocation failure.
+  constexpr Py_ssize_t kMaxHint = Py_ssize_t{1} << 20;
+  return n < 0 ? 0 : (n < kMaxHint ? n : kMaxHint);
 }
 
 Rows to_rows(PyObject* obj) {
@@ -291,15 +293,18 @@ std::uint64_t to_u64(PyObject* obj) {
 }
 
 long to_c_long(PyObject* obj) {
-  if (!PyLong_CheckExact(obj)) before_python_code();  // __index__
-  const long v = PyLong_AsLong(obj);
-  if (v == -1 && PyErr_Occurred()) {
-    if (PyErr_ExceptionMatches(PyExc_OverflowError)) {
-      PyErr_Clear();
-      raise_int_range();
-    }
-    throw_error_set();
+  Ref index;
+  if (!PyLong_Check(obj)) {
+    before_python_code();  // __index__
+    // Its own exception (an OverflowError included) passes unchanged.
+    index = Ref(PyNumber_Index(obj));
+    if (!index) throw_error_set();
+    obj = index.get();
   }
+  int overflow = 0;
+  const long v = PyLong_AsLongAndOverflow(obj, &overflow);
+  if (overflow != 0) raise_int_range();  // beyond a C long: outside every 32-bit type too
+  if (v == -1 && PyErr_Occurred()) throw_error_set();
   return v;
 }
 
