@@ -1,4 +1,6 @@
-// Free functions of the element-wise algebra.
+// Free functions of the element-wise algebra. Their vector arguments are HvArgs:
+// float32 buffers are read in place (the core calls run no Python code and keep
+// no reference to their inputs).
 #include "hdc/algebra.hpp"
 #include "python/frame.hpp"
 #include "python/registry.hpp"
@@ -7,9 +9,10 @@ namespace mhdc::py {
 namespace {
 
 constexpr Function kResonance{"resonance", "resonance(a, b)", "", {"a", "b"}, [](Args& a) {
-                                auto x = a.hv(0);
-                                auto y = a.hv(1);
-                                return box(hdc::resonance(x, y));
+                                HvArg x, y;
+                                a.convert(0, [&](PyObject* o) { x.load(o); });
+                                a.convert(1, [&](PyObject* o) { y.load(o); });
+                                return box(hdc::resonance(x.view(), y.view()));
                               }};
 
 constexpr Function kBind{
@@ -18,9 +21,10 @@ constexpr Function kBind{
     "For bipolar: same\u2192+1, different\u2192-1. Self-inverse: bind(bind(A,B), A) \u2248 B.\n"
     "Generalizes correctly to non-bipolar superpositions (World Vector, bundles).",
     {"a", "b"}, [](Args& a) {
-      auto x = a.hv(0);
-      auto y = a.hv(1);
-      return box(hdc::bind(x, y));
+      HvArg x, y;
+      a.convert(0, [&](PyObject* o) { x.load(o); });
+      a.convert(1, [&](PyObject* o) { y.load(o); });
+      return box(hdc::bind(x.view(), y.view()));
     }};
 
 constexpr Function kBundle{
@@ -29,9 +33,10 @@ constexpr Function kBundle{
     "\u2295({v_i}) = sign(\u03a3 v_i). For two inputs: if equal\u2192that value, if unequal\u2192sign of sum.\n"
     "This preserves signal for arbitrary N items when iterated.",
     {"a", "b"}, [](Args& a) {
-      auto x = a.hv(0);
-      auto y = a.hv(1);
-      return box(hdc::bundle(x, y));
+      HvArg x, y;
+      a.convert(0, [&](PyObject* o) { x.load(o); });
+      a.convert(1, [&](PyObject* o) { y.load(o); });
+      return box(hdc::bundle(x.view(), y.view()));
     }};
 
 constexpr Function kUnbind{
@@ -44,9 +49,10 @@ constexpr Function kUnbind{
     "Note: bind/unbind are self-inverse, so unbind(A\u2297B, A) \u2248 B\n"
     "only when A and B are sufficiently orthogonal in the HDC space.",
     {"compound", "key"}, [](Args& a) {
-      auto c = a.hv(0);
-      auto k = a.hv(1);
-      return box(hdc::unbind(c, k));
+      HvArg c, k;
+      a.convert(0, [&](PyObject* o) { c.load(o); });
+      a.convert(1, [&](PyObject* o) { k.load(o); });
+      return box(hdc::unbind(c.view(), k.view()));
     }};
 
 constexpr Function kHebbian{
@@ -62,12 +68,13 @@ constexpr Function kHebbian{
     "* `lr` \u2014 learning rate (\u03b7)\n"
     "* `dim` \u2014 hypervector dimension",
     {"weights", "pre", "post", "lr", "dim"}, [](Args& a) {
-      auto w = a.hv(0);
-      auto pre = a.hv(1);
-      auto post = a.hv(2);
+      HvArg w, pre, post;
+      a.convert(0, [&](PyObject* o) { w.load(o); });
+      a.convert(1, [&](PyObject* o) { pre.load(o); });
+      a.convert(2, [&](PyObject* o) { post.load(o); });
       const float lr = a.f32(3);
       const std::uint64_t dim = a.u64(4);
-      return box(hdc::hebbian(w, pre, post, lr, dim));
+      return box(hdc::hebbian(w.view(), pre.view(), post.view(), lr, dim));
     }};
 
 constexpr Function kPermute{
@@ -79,14 +86,16 @@ constexpr Function kPermute{
     "Right-cyclic rotation by n means element at index i moves to (i + n) % dim.\n"
     "Example: [a,b,c,d] rotated right by 1 \u2192 [d,a,b,c]",
     {"v", "n"}, [](Args& a) {
-      auto v = a.hv(0);
+      HvArg v;
+      a.convert(0, [&](PyObject* o) { v.load(o); });
       const std::int32_t n = a.i32(1);
-      return box(hdc::permute(v, n));
+      return box(hdc::permute(v.view(), n));
     }};
 
 constexpr Function kNormalise{"normalise_bipolar", "normalise_bipolar(v)", "", {"v"}, [](Args& a) {
-                                auto v = a.hv(0);
-                                return box(hdc::normalise_bipolar(v));
+                                HvArg v;
+                                a.convert(0, [&](PyObject* o) { v.load(o); });
+                                return box(hdc::normalise_bipolar(v.view()));
                               }};
 
 }  // namespace
