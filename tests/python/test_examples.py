@@ -29,7 +29,7 @@ def run(script: str, *args: str, cwd: Path | None = None) -> str:
     here = str(Path(morvelan_hdc.__file__).resolve().parent)
     env["PYTHONPATH"] = os.pathsep.join([here] + [p for p in env.get("PYTHONPATH", "").split(os.pathsep) if p])
     proc = subprocess.run([sys.executable, str(EXAMPLES / script), *args], capture_output=True, text=True,
-                          timeout=60, env=env, cwd=cwd)
+                          timeout=180, env=env, cwd=cwd)
     assert proc.returncode == 0, f"{script} failed:\n{proc.stdout}\n{proc.stderr}"
     assert proc.stderr == "", proc.stderr
     return proc.stdout
