@@ -238,8 +238,49 @@ Py_ssize_t length_hint(PyObject* obj) {
   return n < 0 ? 0 : (n < kMaxHint ? n : kMaxHint);
 }
 
+namespace {
+
+// A 2-D C-contiguous float32/float64 numpy array (exactly that type: iterating
+// it gives its rows as 1-D arrays, each of which the buffer path would read, and
+// runs no Python code), read as one buffer: rows x cols values into `out`,
+// quieted as the row path would. False, with nothing read, for anything else.
+bool try_float_matrix(PyObject* obj, std::vector<float>& out, std::size_t& rows, std::size_t& cols) {
+  if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0) return false;
+  Py_buffer view;
+  if (!get_buffer(obj, view)) return false;
+  Release release{&view};
+  if (view.ndim != 2 || view.format == nullptr) return false;
+  const char* f = view.format;
+  if (*f == '@' || *f == '=' || *f == '<') ++f;
+  if (f[0] == '\0' || f[1] != '\0') return false;
+  rows = static_cast<std::size_t>(view.shape[0]);
+  cols = static_cast<std::size_t>(view.shape[1]);
+  const std::size_t n = rows * cols;
+  if (*f == 'f' && view.itemsize == 4) {
+    const float* src = static_cast<const float*>(view.buf);
+    out.assign(src, src + n);
+    quiet_nans(out.data(), n);
+    return true;
+  }
+  if (*f == 'd' && view.itemsize == 8) {
+    out.resize(n);
+    const double* src = static_cast<const double*>(view.buf);
+    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<float>(src[i]);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 Rows to_rows(PyObject* obj) {
   Rows rows;
+  std::size_t r = 0, c = 0;
+  if (try_float_matrix(obj, rows.data, r, c)) {
+    rows.offset.resize(r + 1);
+    for (std::size_t i = 0; i <= r; ++i) rows.offset[i] = i * c;
+    return rows;
+  }
   for_each_item(obj, [&](PyObject* item) {
     append_hypervector(item, rows.data);
     rows.offset.push_back(rows.data.size());
@@ -249,6 +290,16 @@ Rows to_rows(PyObject* obj) {
 
 std::vector<Hypervector> to_hypervector_list(PyObject* obj) {
   std::vector<Hypervector> out;
+  {
+    std::vector<float> all;
+    std::size_t r = 0, c = 0;
+    if (try_float_matrix(obj, all, r, c)) {
+      out.reserve(r);
+      for (std::size_t i = 0; i < r; ++i) out.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(i * c),
+                                                           all.begin() + static_cast<std::ptrdiff_t>((i + 1) * c));
+      return out;
+    }
+  }
   out.reserve(static_cast<std::size_t>(length_hint(obj)));
   for_each_item(obj, [&](PyObject* item) { out.push_back(to_hypervector(item)); });
   return out;
@@ -390,14 +441,49 @@ PyObject* box(HvView v) {
   return list.release();
 }
 
+namespace {
+
+MHDC_BOX_CLONES
+std::size_t count_byte(const std::int8_t* v, std::size_t n, std::int8_t key) {
+  std::size_t c = 0;
+  for (std::size_t i = 0; i < n; ++i) c += v[i] == key;
+  return c;
+}
+
+}  // namespace
+
 PyObject* box(const ByteVector& v) {
-  const Py_ssize_t n = static_cast<Py_ssize_t>(v.size());
-  Ref list(checked(PyList_New(n)));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* x = PyLong_FromLong(v[static_cast<std::size_t>(i)]);
-    if (x == nullptr) throw_error_set();
-    PyList_SET_ITEM(list.get(), i, x);
+  // One int object per distinct value (the interpreter's cached one for small
+  // values), stored by pointer; each gets its references added once at the end,
+  // counted per value: bumping one shared count per element would chain every
+  // store through the same memory word.
+  const std::size_t n = v.size();
+  Ref list(checked(PyList_New(static_cast<Py_ssize_t>(n))));
+  PyObject** items = reinterpret_cast<PyListObject*>(list.get())->ob_item;
+  bool seen[256] = {};
+  for (std::size_t i = 0; i < n; ++i) seen[static_cast<std::uint8_t>(v[i])] = true;
+  PyObject* table[256] = {};
+  struct Settle {  // on every path: the slots' references, then drop the table's own
+    PyObject* (&t)[256];
+    const ByteVector& v;
+    std::size_t filled = 0;
+    ~Settle() {
+      for (int k = 0; k < 256; ++k) {
+        PyObject* o = t[k];
+        if (o == nullptr) continue;
+        const std::size_t c = count_byte(v.data(), filled, static_cast<std::int8_t>(k));
+        Py_SET_REFCNT(o, Py_REFCNT(o) + static_cast<Py_ssize_t>(c));
+        Py_DECREF(o);
+      }
+    }
+  } settle{table, v};
+  for (int k = 0; k < 256; ++k) {
+    if (!seen[k]) continue;
+    table[k] = PyLong_FromLong(static_cast<std::int8_t>(k));
+    if (table[k] == nullptr) throw_error_set();
   }
+  for (std::size_t i = 0; i < n; ++i) items[i] = table[static_cast<std::uint8_t>(v[i])];
+  settle.filled = n;
   return list.release();
 }
 

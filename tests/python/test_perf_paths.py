@@ -247,6 +247,45 @@ def test_lists_of_hypervectors_from_arrays_match_lists():
         assert dbits(head.compute(q, k, v)) == dbits(want)
 
 
+@pytest.mark.filterwarnings("ignore::PendingDeprecationWarning")  # np.matrix, on purpose
+@pytest.mark.parametrize("layout", ["f4", "f8", "transposed", "matrix", "snan", "empty rows", "no rows"])
+def test_two_dimensional_arrays_as_lists_of_hypervectors(layout):
+    rng = np.random.default_rng(8)
+    roles = np.where(rng.random((3, 32)) < 0.5, F(-1), F(1))
+    keys = rng.standard_normal((3, 32)).astype(F)
+    if layout == "f8":
+        roles, keys = roles.astype(np.float64), keys.astype(np.float64)
+    elif layout == "transposed":
+        roles, keys = np.ascontiguousarray(roles.T).T, np.asfortranarray(keys)
+    elif layout == "snan":
+        keys.view(np.uint32)[1, 5] = 0x7FA00001
+    elif layout == "empty rows":
+        roles, keys = roles[:, :0], keys[:, :0]
+    elif layout == "no rows":
+        roles, keys = roles[:0], keys[:0]
+    if layout == "matrix":
+        roles, keys = np.asmatrix(roles), np.asmatrix(keys)
+
+    def outcome_of(r, k):
+        swarm = m.PyHoloSwarm(32)
+        try:
+            swarm.add_paradox_trap(["a", "b", "c"], r, k)
+        except Exception as e:  # noqa: BLE001
+            return (type(e), str(e))
+        probe = np.ones(32, dtype=F).tolist()
+        return dbits([x for _, x in swarm.materialize(probe, -1.0)]), dbits(swarm.swarm_vector)
+
+    as_lists = ([[float(x) for x in np.asarray(row).ravel()] for row in roles],
+                [[float(x) for x in np.asarray(row).ravel()] for row in keys])
+    if layout == "matrix":  # a matrix's rows are 1 x n matrices: each is one item holding a row
+        as_lists = (list(roles), list(keys))
+    assert outcome_of(roles, keys) == outcome_of(*as_lists)
+    head = m.PyQuantumAttentionHead(32, 1)
+    if len(roles) and layout != "matrix":
+        assert outcome(lambda: dbits(head.compute(roles[0], roles, keys))) == \
+            outcome(lambda: dbits(head.compute(as_lists[0][0], *as_lists)))
+
+
 # ---- shared result floats ----------------------------------------------------------
 
 SHARED = [1.0, -1.0, 0.0, -0.0, 2.0, -2.0, 4.0, -4.0]
