@@ -77,14 +77,14 @@ char float_format(const Py_buffer& view) {
   return 0;
 }
 
-// Whether some element is a signalling NaN (which the item path would quiet).
+// Whether some element may be a signalling NaN (which the item path would
+// quiet): all exponent bits set and the quiet bit clear, which infinities share.
+// A superset, so that the test is two operations per element; an infinity only
+// sends the array down the copying path.
 MHDC_BOX_CLONES
-bool has_signalling_nan(const float* v, std::size_t n) {
+bool may_hold_signalling_nan(const float* v, std::size_t n) {
   std::uint32_t any = 0;
-  for (std::size_t i = 0; i < n; ++i) {
-    const std::uint32_t u = std::bit_cast<std::uint32_t>(v[i]);
-    any |= ((u & 0x7fffffffu) > 0x7f800000u) & ((u & 0x00400000u) == 0);
-  }
+  for (std::size_t i = 0; i < n; ++i) any |= (std::bit_cast<std::uint32_t>(v[i]) & 0x7fc00000u) == 0x7f800000u;
   return any != 0;
 }
 
@@ -174,7 +174,10 @@ Hypervector to_hypervector(PyObject* obj) {
 
 HvArg* HvArg::live_ = nullptr;
 
-void HvArg::load(PyObject* obj) {
+void HvArg::load(PyObject* obj, Use use) {
+#if !defined(__x86_64__)
+  use = Use::any;
+#endif
 #if !defined(Py_GIL_DISABLED)
   // The checks append_hypervector makes before its buffer path, in its order.
   if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) {
@@ -183,7 +186,7 @@ void HvArg::load(PyObject* obj) {
       Release release{&buf_};
       const std::size_t n = static_cast<std::size_t>(buf_.shape[0]);
       if (float_format(buf_) == 'f' && reinterpret_cast<std::uintptr_t>(buf_.buf) % alignof(float) == 0 &&
-          !has_signalling_nan(static_cast<const float*>(buf_.buf), n)) {
+          (use == Use::arithmetic || !may_hold_signalling_nan(static_cast<const float*>(buf_.buf), n))) {
         release.v = nullptr;  // kept for the call
         viewing_ = true;
         data_ = static_cast<const float*>(buf_.buf);

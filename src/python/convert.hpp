@@ -45,7 +45,15 @@ class HvArg {
   HvArg(const HvArg&) = delete;
   HvArg& operator=(const HvArg&) = delete;
   ~HvArg();
-  void load(PyObject* obj);
+
+  // What the operation does with the elements. `any`: the bits may matter, so a
+  // buffer holding a signalling NaN is copied and quieted, as the item path
+  // would. `arithmetic`: elements only enter float arithmetic and comparisons, or
+  // are copied into the result, which box() widens to double; on x86-64 both
+  // quiet a signalling NaN and pick a NaN operand by position, never by whether
+  // it signals, so the unquieted buffer gives the same bits and its scan is skipped.
+  enum class Use { any, arithmetic };
+  void load(PyObject* obj, Use use = Use::any);
   HvView view() const { return {data_, size_}; }
   bool in_place() const { return viewing_; }  // for tests of this path
 
