@@ -8,10 +8,14 @@
 namespace mhdc::py {
 namespace {
 
+// Every function here only multiplies, adds, divides, compares or copies the
+// elements (see HvArg::Use).
+constexpr HvArg::Use kUse = HvArg::Use::arithmetic;
+
 constexpr Function kResonance{"resonance", "resonance(a, b)", "", {"a", "b"}, [](Args& a) {
                                 HvArg x, y;
-                                a.convert(0, [&](PyObject* o) { x.load(o); });
-                                a.convert(1, [&](PyObject* o) { y.load(o); });
+                                a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
+                                a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
                                 return box(hdc::resonance(x.view(), y.view()));
                               }};
 
@@ -22,8 +26,8 @@ constexpr Function kBind{
     "Generalizes correctly to non-bipolar superpositions (World Vector, bundles).",
     {"a", "b"}, [](Args& a) {
       HvArg x, y;
-      a.convert(0, [&](PyObject* o) { x.load(o); });
-      a.convert(1, [&](PyObject* o) { y.load(o); });
+      a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
+      a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
       return box(hdc::bind(x.view(), y.view()));
     }};
 
@@ -34,8 +38,8 @@ constexpr Function kBundle{
     "This preserves signal for arbitrary N items when iterated.",
     {"a", "b"}, [](Args& a) {
       HvArg x, y;
-      a.convert(0, [&](PyObject* o) { x.load(o); });
-      a.convert(1, [&](PyObject* o) { y.load(o); });
+      a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
+      a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
       return box(hdc::bundle(x.view(), y.view()));
     }};
 
@@ -50,8 +54,8 @@ constexpr Function kUnbind{
     "only when A and B are sufficiently orthogonal in the HDC space.",
     {"compound", "key"}, [](Args& a) {
       HvArg c, k;
-      a.convert(0, [&](PyObject* o) { c.load(o); });
-      a.convert(1, [&](PyObject* o) { k.load(o); });
+      a.convert(0, [&](PyObject* o) { c.load(o, kUse); });
+      a.convert(1, [&](PyObject* o) { k.load(o, kUse); });
       return box(hdc::unbind(c.view(), k.view()));
     }};
 
@@ -69,9 +73,9 @@ constexpr Function kHebbian{
     "* `dim` \u2014 hypervector dimension",
     {"weights", "pre", "post", "lr", "dim"}, [](Args& a) {
       HvArg w, pre, post;
-      a.convert(0, [&](PyObject* o) { w.load(o); });
-      a.convert(1, [&](PyObject* o) { pre.load(o); });
-      a.convert(2, [&](PyObject* o) { post.load(o); });
+      a.convert(0, [&](PyObject* o) { w.load(o, kUse); });
+      a.convert(1, [&](PyObject* o) { pre.load(o, kUse); });
+      a.convert(2, [&](PyObject* o) { post.load(o, kUse); });
       const float lr = a.f32(3);
       const std::uint64_t dim = a.u64(4);
       return box(hdc::hebbian(w.view(), pre.view(), post.view(), lr, dim));
@@ -87,14 +91,14 @@ constexpr Function kPermute{
     "Example: [a,b,c,d] rotated right by 1 \u2192 [d,a,b,c]",
     {"v", "n"}, [](Args& a) {
       HvArg v;
-      a.convert(0, [&](PyObject* o) { v.load(o); });
+      a.convert(0, [&](PyObject* o) { v.load(o, kUse); });
       const std::int32_t n = a.i32(1);
       return box(hdc::permute(v.view(), n));
     }};
 
 constexpr Function kNormalise{"normalise_bipolar", "normalise_bipolar(v)", "", {"v"}, [](Args& a) {
                                 HvArg v;
-                                a.convert(0, [&](PyObject* o) { v.load(o); });
+                                a.convert(0, [&](PyObject* o) { v.load(o, kUse); });
                                 return box(hdc::normalise_bipolar(v.view()));
                               }};
 
