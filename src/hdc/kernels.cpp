@@ -28,6 +28,7 @@ constexpr float kTwo23 = 8388608.0f;
 constexpr float kExactLimit = 16777216.0f;  // 2^24: every integer below it is a float
 constexpr std::size_t kGroup = 32;          // elements per step of the exact sum: four vectors
 constexpr std::size_t kChunk = 1024;        // elements per exactness check
+constexpr std::size_t kFirstChunk = 128;    // ... the first one
 
 // A broadcast that keeps the sign of zero (0 + x would turn -0.0 into +0.0).
 [[gnu::always_inline]] inline F8 splat(float x) { return F8{x, x, x, x, x, x, x, x}; }
@@ -58,7 +59,8 @@ std::size_t exact_run(const float* a, const float* b, std::size_t n, float used,
   const std::size_t full = n - n % kGroup;
   std::size_t k = 0;
   while (k < full) {
-    const std::size_t end = std::min(full, k + kChunk);
+    // A short first chunk, so that general data gives up after a few products.
+    const std::size_t end = std::min(full, k + (k == 0 ? kFirstChunk : kChunk));
     F8 c0 = nz, c1 = nz, c2 = nz, c3 = nz;
     F8 t0 = F8{}, t1 = F8{}, t2 = F8{}, t3 = F8{};
     I8 bad = I8{};
