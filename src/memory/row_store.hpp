@@ -11,6 +11,15 @@
 // the scan keeps several blocks in flight, so the adds of independent rows
 // overlap instead of waiting on one dependency chain per block.
 //
+// While every row is bipolar over the bank (its first `width` components
+// exactly +1.0f or -1.0f), the store also keeps each block's sign bits (one
+// byte per component, bit l for lane l) and the automatic scan adds q[i] with
+// the row's sign applied instead of multiplying: q * (+-1) is exactly +-q for
+// every non-NaN q, so the sums are the same bit for bit, read from 1/32 of the
+// memory. A query holding a NaN in the scanned range takes the float blocks
+// (multiplying keeps a NaN's sign; flipping it would not). The first row that
+// is not bipolar drops the sign bits for good (until `clear`).
+//
 // The bank holds each row's first `width` components; components beyond that
 // are kept as the row's tail. A row shorter than `width` is padded in the bank,
 // and its dot is recomputed from its true length wherever the padding would be
@@ -50,6 +59,8 @@ class RowStore {
     std::vector<float> fresh;  // a new block, when the last one is full
     bool has_fresh = false;
     Hypervector tail;
+    bool bipolar = false;               // the row's bank part is all +-1 (and the store still is)
+    std::vector<std::uint8_t> fresh_signs;  // the new block's sign bits, when bipolar
   };
   Pending prepare(HvView row);
   void commit(Pending&& p) noexcept;
@@ -68,6 +79,8 @@ class RowStore {
   void dots(HvView q, float init, float* out, LaneKernel kernel = LaneKernel::automatic) const;
   // The same, one row at a time: the reference the lane kernel is tested against.
   void dots_scalar(HvView q, float init, float* out) const;
+  // Whether the automatic scan can read sign bits (every row bipolar over the bank).
+  bool keeps_signs() const { return all_bipolar_; }
 
  private:
   float bank_at(std::size_t r, std::size_t i) const {
@@ -78,6 +91,8 @@ class RowStore {
   std::vector<std::vector<float>> blocks_;
   std::vector<Hypervector> tails_;
   std::vector<std::size_t> lengths_;
+  bool all_bipolar_ = true;
+  std::vector<std::vector<std::uint8_t>> signs_;  // per block, while all_bipolar_
 };
 
 }  // namespace mhdc::memory
