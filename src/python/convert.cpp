@@ -164,6 +164,9 @@ void append_hypervector(PyObject* obj, std::vector<float>& out) {
   if (try_float_buffer(obj, out)) return;
   out.reserve(out.size() + static_cast<std::size_t>(length_hint(obj)));
   for_each_item(obj, [&](PyObject* item) { out.push_back(item_to_f32(item)); });
+  // A __len__ that overstated must not leave megabytes of spare capacity in a
+  // vector that an instance keeps (a metacognition record, a swarm vector).
+  if (out.capacity() - out.size() > 4096 && out.capacity() > 2 * out.size()) out.shrink_to_fit();
 }
 
 Hypervector to_hypervector(PyObject* obj) {

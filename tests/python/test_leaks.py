@@ -481,3 +481,19 @@ def test_foreign_release_of_the_swarm_frees_it():
     assert py1 - py0 < PY_SLACK
     if native_bytes:
         assert nat1 - nat0 < NATIVE_SLACK
+
+
+@pytest.mark.skipif(native_bytes is None, reason="no allocator statistics")
+def test_an_overstated_length_is_not_kept_by_the_instance():
+    """A sequence's __len__ is only a capacity hint: one that claims 2^40 items but yields 8 must
+    not leave its reservation inside the vectors an instance keeps (a metacognition record keeps
+    its context, the swarm its vector), 10000 records of megabytes each."""
+    lying = LyingSeq([1.0] * DIM, 2**40)
+    meta, swarm = m.PyMetacognition(DIM), m.PyHoloSwarm(DIM)
+    _, _, n0 = _measure()
+    for _ in range(20):
+        meta.record(0.5, 0.5, 0.5, lying, 1)
+        swarm.swarm_vector = lying
+    _, _, n1 = _measure()
+    assert (n1 - n0) / 20 < 4096
+    assert swarm.swarm_vector == [1.0] * DIM and meta.avg_resonance() == 0.5
