@@ -18,7 +18,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import morvelan_hdc as m
-from _reliability import (ALL, DIM, SANITIZED, BadStr, Boom, IndexOnly, Late, LyingSeq, MidwayRaise, RaisingFloat,
+from _reliability import (ALL, DIM, SANITIZED, BadStr, canon, invoke, make, snapshot, Boom, IndexOnly, Late, LyingSeq, MidwayRaise, RaisingFloat,
                           RaisingIndex, WeirdStr, WrongFloat, WrongIndex, bipolar, callback, check_one, engine_dim,
                           good_args, growing_list, shrinking_list)
 
@@ -249,3 +249,96 @@ def test_lying_lengths_are_only_hints():
         plain.add_paradox_trap(["a"], [[1.0] * 4], [[1.0] * 4])
         assert s.swarm_vector == plain.swarm_vector and s.resonate("a", [1.0] * 4, [], 3) == plain.resonate(
             "a", [1.0] * 4, [], 3)
+
+
+# ---- order of conversion ---------------------------------------------------------------------
+
+class Overwrite:
+    """Converts as `value`, after overwriting an earlier argument's buffer."""
+
+    def __init__(self, buf, value):
+        self.buf, self.value = buf, value
+
+    def __float__(self):
+        self.buf[:] = 7.0
+        return float(self.value)
+
+    def __index__(self):
+        self.buf[:] = 7.0
+        return int(self.value)
+
+
+def _with_overwrite(kind, good, buf):
+    kind = kind.rstrip("?")
+    if kind in ("hv", "fixed3"):
+        return [Overwrite(buf, good[0])] + list(good[1:])
+    if kind == "hvs":
+        return [[Overwrite(buf, good[0][0])] + list(good[0][1:])] + list(good[1:])
+    if kind in ("f32", "u64", "u32", "i32"):
+        return Overwrite(buf, good)
+    return None
+
+
+ORDERED = []
+for _e in ALL:
+    _first = next((i for i, k in enumerate(_e.kinds) if k == "hv"), None)
+    if _first is not None and any(k.rstrip("?") in ("hv", "hvs", "f32", "u64", "u32", "i32", "fixed3")
+                                  for k in _e.kinds[_first + 1:]):
+        ORDERED.append((_e, _first))
+
+
+@pytest.mark.parametrize("entry, first", ORDERED, ids=[e.full for e, _ in ORDERED])
+def test_a_later_argument_that_writes_into_an_earlier_buffer_changes_nothing(entry, first):
+    """Arguments are converted in order, so a buffer argument gives the values it held when it was
+    converted, whatever a later argument's conversion writes into it."""
+    d = engine_dim(entry.owner) if entry.owner else DIM
+    good = good_args(entry, d)
+    for j in range(first + 1, len(good)):
+        arr = np.array(good[first], dtype=np.float32)
+        args = list(good)
+        args[first] = arr
+        args[j] = _with_overwrite(entry.kinds[j], good[j], arr)
+        if args[j] is None:
+            continue
+        mine, ref = (make(entry.owner), make(entry.owner)) if entry.owner else (None, None)
+        got = invoke(entry, mine, args)
+        want = invoke(entry, ref, good)
+        assert canon(got) == canon(want), (entry.full, j)
+        assert float(arr[0]) == 7.0  # the write did happen, after the conversion
+        if mine is not None:
+            assert snapshot(entry.owner, mine) == snapshot(entry.owner, ref)
+
+
+def test_deep_reentrancy_leaves_every_borrow_balanced():
+    """A conversion that calls back into the same reader a thousand levels deep ends in
+    RecursionError, and every level's borrow is released on the way out."""
+    s = make("PyHoloSwarm")
+    h = make("PyHKVC")
+
+    class Deep:
+        def __init__(self, fn):
+            self.fn = fn
+
+        def __float__(self):
+            return self.fn()
+
+        def __index__(self):
+            return int(self.fn())
+
+    def down_swarm():
+        s.materialize([Deep(down_swarm)], 0.0)
+        return 1.0
+
+    def down_cache():
+        h.position_score(Deep(down_cache))
+        return 1
+
+    def down_function():
+        return m.resonance([Deep(down_function)], [1.0])
+
+    for fn in (down_swarm, down_cache, down_function):
+        with pytest.raises(RecursionError):
+            fn()
+    s.add_agent("late", [1.0] * DIM, "p", [1.0] * DIM, "s", [1.0] * DIM)   # exclusive: the flag is free
+    h.store("late", "v", 1)
+    assert h.count() == 3 and [r for r, _ in s.materialize([1.0] * DIM, -math.inf)][-1:] != []

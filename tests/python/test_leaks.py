@@ -18,7 +18,7 @@ import morvelan_hdc as m
 from _reliability import (ALL, CLASS_NAMES, DIM, SANITIZED, THREAD_BOUND, Boom, Callback, Entry, IndexOnly,
                           LyingSeq, MidwayRaise, RaisingFloat, RaisingIndex, WrongFloat, WrongIndex, bipolar,
                           engine_dim, good_args, good_value, growing_list, invoke, is_panic, make, native_bytes,
-                          shrinking_list, snapshot, unsendable)
+                          rss_bytes, shrinking_list, snapshot, unsendable)
 
 ROUNDS = 50 if not SANITIZED else 25   # per window; two windows
 WARMUP = 10
@@ -497,3 +497,59 @@ def test_an_overstated_length_is_not_kept_by_the_instance():
     _, _, n1 = _measure()
     assert (n1 - n0) / 20 < 4096
     assert swarm.swarm_vector == [1.0] * DIM and meta.avg_resonance() == 0.5
+
+
+# ---- huge sizes ---------------------------------------------------------------------------------
+
+HUGE = [2**62, 2**62 - 1, 2**62 + 1, 2**61 + 3, 2**63, 2**64 - 1, 2**40]
+ALLOCATING = [
+    ("rand_bipolar", lambda d: m.rand_bipolar(d)),
+    ("hv_hash_string", lambda d: m.hv_hash_string("text", d)),
+    ("diagnostic_role", lambda d: m.diagnostic_role(d)),
+    ("encode_system_state", lambda d: m.encode_system_state(d, 50.0, 25.0, 3, 120)),
+    ("PyCausalMemory", lambda d: m.PyCausalMemory(d)),
+    ("PyHoloCPUScheduler", lambda d: m.PyHoloCPUScheduler(d, 4)),
+    ("PyHoloGenEngine", lambda d: m.PyHoloGenEngine(d)),
+    ("PyHoloSwarm", lambda d: m.PyHoloSwarm(d)),
+    ("PyHKVC", lambda d: m.PyHKVC(d)),
+]
+
+
+def _prompt_memory_error(fn):
+    rss0, t0 = rss_bytes(), time.monotonic()
+    with pytest.raises(MemoryError):
+        fn()
+    assert time.monotonic() - t0 < 1.0
+    assert rss_bytes() - rss0 < 64 << 20   # nothing was touched on the way to the failure
+
+
+@pytest.mark.parametrize("dim", HUGE)
+@pytest.mark.parametrize("name, make_it", ALLOCATING, ids=[n for n, _ in ALLOCATING])
+def test_a_huge_dim_is_a_prompt_memory_error(name, make_it, dim):
+    _prompt_memory_error(lambda: make_it(dim))
+
+
+# Classes whose state does not grow with dim are built at any dim; then every operation that
+# would need dim floats fails at once, and the others work.
+@pytest.mark.parametrize("dim", HUGE)
+def test_instances_whose_state_does_not_depend_on_dim(dim):
+    head = m.PyQuantumAttentionHead(dim, 1)
+    _prompt_memory_error(lambda: head.compute([1.0], [[1.0], [1.0]], [[1.0], [1.0]]))
+    assert head.compute([1.0], [[1.0]], [[4.0]]) == [4.0]
+    reasoner = m.PyMultiHopReasoner(dim)
+    assert reasoner.add_fact([1.0, -1.0]) == 0 and reasoner.reason([1.0, -1.0], 2) == [(0, 1.0)]
+    meta = m.PyMetacognition(dim)
+    with pytest.raises(ValueError):
+        meta.record(0.5, 0.5, 0.5, [1.0], 1)   # a context of dim floats cannot exist
+    assert meta.success_rate() == 0.0 and meta.recommend()
+    audit = m.PySelfAudit(dim)
+    assert audit.full_audit([1.0, -1.0])[1] in (True, False)
+    assert len(m.hebbian([0.0] * 4, [1.0, 1.0], [1.0, 1.0], 1.0, dim)) == 4
+
+
+def test_after_memory_errors_the_process_is_sound():
+    for _, make_it in ALLOCATING:
+        with pytest.raises(MemoryError):
+            make_it(2**62)
+    assert len(m.rand_bipolar(1000)) == 1000
+    assert m.PyHKVC(64).count() == 0 and m.PyHoloSwarm(64).dim == 64
