@@ -1,5 +1,7 @@
 #include "python/class_binding.hpp"
 
+#include <atomic>
+
 namespace mhdc::py {
 
 namespace {
@@ -12,7 +14,13 @@ std::string unsendable(const ClassInfo& info, const char* what) {
 }
 }  // namespace
 
-bool on_owner_thread(const InstanceHeader* h) { return h->owner == PyThread_get_thread_ident(); }
+std::uint64_t current_thread_token() noexcept {
+  static std::atomic<std::uint64_t> next{1};
+  thread_local const std::uint64_t token = next.fetch_add(1, std::memory_order_relaxed);
+  return token;
+}
+
+bool on_owner_thread(const InstanceHeader* h) { return h->owner == current_thread_token(); }
 
 BorrowGuard::BorrowGuard(PyObject* self, PyTypeObject* type, const ClassInfo& info, Access access)
     : h_(nullptr), access_(access) {
@@ -47,6 +55,14 @@ void report_foreign_drop(const ClassInfo& info) {
   PyErr_SetString(PyExc_RuntimeError, msg.c_str());
   PyErr_WriteUnraisable(nullptr);  // self is mid-deallocation: the hook must not take a reference to it
   PyErr_Restore(type, value, tb);
+}
+
+void abandon_state(const void* state) noexcept {
+  static auto* abandoned = new std::vector<const void*>();  // never destroyed: read by leak checkers at exit
+  try {
+    abandoned->push_back(state);
+  } catch (...) {  // out of memory: the state is then simply unreferenced
+  }
 }
 
 PyTypeObject* build_type(const ClassInfo& info, std::size_t basicsize, newfunc tp_new, destructor tp_dealloc,

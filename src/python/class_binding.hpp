@@ -11,8 +11,7 @@
 //   PyTypeObject* type_PyHKVC() { return class_type<Hkvc, kInfo, kNew, kCount>(); }
 #pragma once
 #include <Python.h>
-#include <pythread.h>
-
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
@@ -66,7 +65,7 @@ struct Property {
 struct InstanceHeader {
   PyObject_HEAD
   Py_ssize_t borrow;      // 0 free, > 0 shared by that many readers, -1 held by one writer
-  unsigned long owner;    // creating thread, for thread-bound classes
+  std::uint64_t owner;    // creating thread's token (current_thread_token), for thread-bound classes
 };
 
 template <class S>
@@ -90,6 +89,12 @@ class BorrowGuard {
 
 [[noreturn]] void raise_delete_attribute();
 void report_foreign_drop(const ClassInfo& info);
+// Keeps the address of a state left allocated by a foreign-thread drop, so that
+// it stays reachable (a deliberate, bounded leak, not a lost block).
+void abandon_state(const void* state) noexcept;
+// A number that no other thread of the process ever gets, even after this one
+// ends (the system's thread identifiers are reused as soon as a thread exits).
+std::uint64_t current_thread_token() noexcept;
 bool on_owner_thread(const InstanceHeader* h);
 PyTypeObject* build_type(const ClassInfo& info, std::size_t basicsize, newfunc tp_new, destructor tp_dealloc,
                          PyMethodDef* methods, PyGetSetDef* getset);
@@ -109,6 +114,7 @@ struct ClassSlots {
     auto* inst = reinterpret_cast<Instance<S>*>(self);
     if (I.thread_bound == ThreadBound::yes && !on_owner_thread(inst)) {
       report_foreign_drop(I);  // the state stays allocated: it belongs to another thread
+      abandon_state(inst->state);
     } else {
       delete inst->state;
     }
@@ -130,7 +136,7 @@ PyObject* class_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (self == nullptr) return nullptr;
     auto* inst = reinterpret_cast<Instance<S>*>(self);
     inst->borrow = 0;
-    inst->owner = PyThread_get_thread_ident();
+    inst->owner = current_thread_token();
     inst->state = state.release();
     return self;
   } catch (...) {
