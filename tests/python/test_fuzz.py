@@ -11,6 +11,7 @@ import array
 import functools
 import math
 import os
+import struct
 from fractions import Fraction
 
 import numpy as np
@@ -18,9 +19,9 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import morvelan_hdc as m
-from _reliability import (ALL, DIM, SANITIZED, BadStr, canon, invoke, make, snapshot, Boom, IndexOnly, Late, LyingSeq, MidwayRaise, RaisingFloat,
-                          RaisingIndex, WeirdStr, WrongFloat, WrongIndex, bipolar, callback, check_one, engine_dim,
-                          good_args, growing_list, shrinking_list)
+from _reliability import (ALL, DIM, SANITIZED, BadStr, Boom, IndexOnly, Late, LyingSeq, MidwayRaise, RaisingFloat,
+                          RaisingIndex, WeirdStr, WrongFloat, WrongIndex, bipolar, callback, canon, check_one,
+                          engine_dim, good_args, growing_list, invoke, make, shrinking_list, snapshot)
 
 EXAMPLES = int(os.environ.get("MHDC_FUZZ_EXAMPLES", "12" if SANITIZED else "30"))
 
@@ -28,8 +29,9 @@ EXAMPLES = int(os.environ.get("MHDC_FUZZ_EXAMPLES", "12" if SANITIZED else "30")
 
 BOUNDARY_INTS = [0, 1, -1, 2, 7, 2**31 - 1, 2**31, -2**31, -2**31 - 1, 2**32 - 1, 2**32, 2**53 + 1, 2**62,
                  2**63 - 1, 2**63, -2**63, -2**63 - 1, 2**64 - 1, 2**64, -2**64, 10**30, -10**30, 2**200]
-SPECIAL_FLOATS = [0.0, -0.0, math.nan, -math.nan, math.inf, -math.inf, 1e308, -1e308, 5e-324, 3.4028235e38,
-                  3.5e38, 1e-46, 0.1, 1.0, -1.0]
+SIGNALLING_NAN = struct.unpack("<d", struct.pack("<Q", 0x7FF0000000000001))[0]
+SPECIAL_FLOATS = [0.0, -0.0, math.nan, -math.nan, SIGNALLING_NAN, math.inf, -math.inf, 1e308, -1e308, 5e-324,
+                  3.4028235e38, 3.5e38, 1e-46, 0.1, 1.0, -1.0]
 SURROGATE_TEXT = ["\ud800", "a\udfff", "\udc80\udc80", "x\ud83d", "\U0001f600", "\x00", "", " red ", "red\x00",
                   "RED", "gr\u00e9en", "\u200bblue"]
 
@@ -59,8 +61,8 @@ index_like = st.one_of(ints, ints, st.booleans(), st.builds(np.int64, st.integer
 
 @st.composite
 def buffers(draw):
-    kind = draw(st.sampled_from(["np32", "np64", "npint", "np2d", "npstride", "arrf", "arrd", "arri", "bytes",
-                                 "bytearray", "memview"]))
+    kind = draw(st.sampled_from(["np32", "np64", "npint", "np2d", "npsnan", "npstride", "arrf", "arrd", "arri",
+                                 "bytes", "bytearray", "memview"]))
     xs = draw(st.lists(st.floats(width=32), max_size=10))
     if kind == "np32":
         return np.array(xs, dtype=np.float32)
@@ -70,6 +72,8 @@ def buffers(draw):
         return np.array([int(max(-1e9, min(1e9, x))) if math.isfinite(x) else 0 for x in xs], dtype=np.int32)
     if kind == "np2d":
         return np.ones((2, 3), dtype=np.float32)
+    if kind == "npsnan":  # float32 signalling NaNs, read in place or copied and quieted
+        return np.frombuffer(b"\x01\x00\x80\x7f\x00\x00\x80\x3f" * 2, dtype=np.float32).copy()
     if kind == "npstride":
         return np.arange(12, dtype=np.float32)[::3]
     if kind == "arrf":

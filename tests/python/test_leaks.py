@@ -100,9 +100,9 @@ def assert_flat(cases, watch=(), fresh=None):
         refs1, trefs1 = _refcounts(watched), _refcounts(types)
         # A leak grows in both windows; a one-off event (a global dict resizing, a cache
         # filling) in one of them only.
-        objs1, objs0 = objs0 + min(objs_mid - objs0, objs2 - objs_mid), objs0
-        py1 = py0 + min(py_mid - py0, py2 - py_mid)
-        nat1 = nat0 + min(nat_mid - nat0, nat2 - nat_mid)
+        objs = min(objs_mid - objs0, objs2 - objs_mid)
+        py = min(py_mid - py0, py2 - py_mid)
+        nat = min(nat_mid - nat0, nat2 - nat_mid)
         problems = []
         grown = [(type(o).__name__, a, b) for o, a, b in zip(watched, refs0, refs1) if b > a]
         if grown:
@@ -110,12 +110,12 @@ def assert_flat(cases, watch=(), fresh=None):
         tgrown = [(t.__name__, a, b) for t, a, b in zip(types, trefs0, trefs1) if b > a]
         if tgrown:
             problems.append(f"type refcounts changed: {tgrown}")
-        if objs1 - objs0 > 8:
-            problems.append(f"{objs1 - objs0} more gc-tracked objects")
-        if py1 - py0 > PY_SLACK:
-            problems.append(f"{py1 - py0} more bytes of Python memory")
-        if nat1 - nat0 > NATIVE_SLACK:
-            problems.append(f"{nat1 - nat0} more bytes of native memory")
+        if objs > 8:
+            problems.append(f"{objs} more gc-tracked objects per window")
+        if py > PY_SLACK:
+            problems.append(f"{py} more bytes of Python memory per window")
+        if nat > NATIVE_SLACK:
+            problems.append(f"{nat} more bytes of native memory per window")
         return problems
 
     problems = check(run_all, "all")
@@ -159,6 +159,19 @@ def expect(fn, exc, *args, **kwargs):
         else:
             if exc is not None:
                 raise AssertionError(f"{getattr(fn, '__name__', fn)}{args!r}: no {exc.__name__}")
+    return case
+
+
+def raises_exactly(fn, exc, message, *args):
+    """A case: fn(*args) must raise `exc` with exactly `message`."""
+    def case():
+        try:
+            fn(*args)
+        except exc as e:
+            if str(e) != message:
+                raise AssertionError(f"message {str(e)!r}, expected {message!r}")
+        else:
+            raise AssertionError(f"no {exc.__name__}")
     return case
 
 
@@ -209,8 +222,6 @@ def bad_values(kind: str, dim: int):
     raise AssertionError(kind)
 
 
-
-
 class Target:
     """The instance under test, replaceable between rounds; calls go to the current one."""
 
@@ -231,7 +242,6 @@ def _conflicting(entry: Entry, holder: Target):
         return None
     target = holder  # attribute access goes to the current instance
     d = D
-    d = engine_dim(entry.owner)
     if entry.mutates or entry.kind == "setter":
         reader = {"PyCausalMemory": lambda: target.query_effect([1.0] * d),
                   "PyMultiHopReasoner": lambda: target.reason([1.0] * d, 1),
@@ -302,7 +312,7 @@ def cases_for(entry: Entry):
         if entry.kind == "setter":  # converts before it borrows: no conflict
             cases.append(("re-entrant", expect(call, None, *a)))
         else:
-            cases.append(("re-entrant", expect(call, RuntimeError, *a)))
+            cases.append(("re-entrant", raises_exactly(call, RuntimeError, message, *a)))
     return cases, watch, (target.renew if entry.mutates else None)
 
 
