@@ -47,7 +47,14 @@ std::string name_list(const std::vector<const char*>& names) {
 void keyword(const Params& p, const Callee& c, PyObject* name, PyObject* value, PyObject** slots) {
   Py_ssize_t n = 0;
   const char* kw = PyUnicode_AsUTF8AndSize(name, &n);
-  if (kw == nullptr) throw_error_set();
+  if (kw == nullptr) {
+    // A name with a lone surrogate has no UTF-8 form, so it names no parameter:
+    // the usual TypeError, with the name as given.
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw_error_set();
+    PyErr_Clear();
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", c.full_name().c_str(), name);
+    throw ErrorSet{};
+  }
   for (int i = 0; i < p.count; ++i) {
     const char* pn = p.names[static_cast<std::size_t>(i)];
     if (std::strlen(pn) == static_cast<std::size_t>(n) && std::memcmp(pn, kw, static_cast<std::size_t>(n)) == 0) {

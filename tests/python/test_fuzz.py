@@ -346,3 +346,19 @@ def test_deep_reentrancy_leaves_every_borrow_balanced():
     s.add_agent("late", [1.0] * DIM, "p", [1.0] * DIM, "s", [1.0] * DIM)   # exclusive: the flag is free
     h.store("late", "v", 1)
     assert h.count() == 3 and [r for r, _ in s.materialize([1.0] * DIM, -math.inf)][-1:] != []
+
+
+KEYWORDED = [e for e in ALL if e.kind in ("function", "ctor", "method")]
+
+
+@pytest.mark.parametrize("name", ["\udcff", "a\ud800b", "b\x00", "\U0001f600"])
+@pytest.mark.parametrize("entry", KEYWORDED, ids=[e.full for e in KEYWORDED])
+def test_a_keyword_that_is_no_parameter_is_a_type_error_whatever_its_text(entry, name):
+    """Even a name with no UTF-8 form (a lone surrogate) names no parameter: TypeError, with the
+    name as given, not an encoding error."""
+    d = engine_dim(entry.owner) if entry.owner else DIM
+    target = make(entry.owner) if entry.owner and entry.kind != "ctor" else None
+    callee = f"{entry.owner}.{entry.name}()" if entry.owner else f"{entry.name}()"
+    with pytest.raises(TypeError) as e:
+        invoke(entry, target, good_args(entry, d), {name: 1})
+    assert str(e.value) == f"{callee} got an unexpected keyword argument '{name}'"
