@@ -242,6 +242,29 @@ bool chacha4_uses_avx2() { return false; }
 namespace {
 constexpr int kDoubleRounds = 6;  // ChaCha12
 
+// Two words, low first; a pair that straddles the buffer's end takes its high
+// word from the next refill (the low word is read before the buffer is replaced).
+template <class Refill>
+std::uint64_t take_u64(const std::uint32_t (&buf)[64], unsigned& index, Refill refill) {
+  std::uint64_t lo, hi;
+  if (index <= 62) {
+    lo = buf[index];
+    hi = buf[index + 1];
+    index += 2;
+  } else if (index == 63) {
+    lo = buf[63];
+    refill();
+    hi = buf[0];
+    index = 1;
+  } else {
+    refill();
+    lo = buf[0];
+    hi = buf[1];
+    index = 2;
+  }
+  return hi << 32 | lo;
+}
+
 void key_from_seed(const std::array<std::uint8_t, 32>& seed, std::uint32_t key[8]) {
   for (int k = 0; k < 8; ++k)
     key[k] = std::uint32_t{seed[4 * k]} | std::uint32_t{seed[4 * k + 1]} << 8 |
@@ -282,23 +305,7 @@ std::uint32_t SeededRng::next_u32() {
 }
 
 std::uint64_t SeededRng::next_u64() {
-  std::uint64_t lo, hi;
-  if (index_ <= 62) {
-    lo = buf_[index_];
-    hi = buf_[index_ + 1];
-    index_ += 2;
-  } else if (index_ == 63) {
-    lo = buf_[63];
-    refill();
-    hi = buf_[0];
-    index_ = 1;
-  } else {
-    refill();
-    lo = buf_[0];
-    hi = buf_[1];
-    index_ = 2;
-  }
-  return hi << 32 | lo;
+  return take_u64(buf_, index_, [this] { refill(); });
 }
 
 bool SeededRng::gen_bool(double p) {
@@ -449,23 +456,7 @@ std::uint32_t EntropyRng::next_u32() {
 
 std::uint64_t EntropyRng::next_u64() {
   check_fork();
-  std::uint64_t lo, hi;
-  if (index_ <= 62) {
-    lo = buf_[index_];
-    hi = buf_[index_ + 1];
-    index_ += 2;
-  } else if (index_ == 63) {
-    lo = buf_[63];
-    refill();
-    hi = buf_[0];
-    index_ = 1;
-  } else {
-    refill();
-    lo = buf_[0];
-    hi = buf_[1];
-    index_ = 2;
-  }
-  return hi << 32 | lo;
+  return take_u64(buf_, index_, [this] { refill(); });
 }
 
 void EntropyRng::fill_bipolar(float* out, std::size_t n) {

@@ -19,6 +19,22 @@ struct Scored {
   float score;
 };
 
+// A running best: a later edge replaces it only with a strictly greater score,
+// so ties keep the earliest edge and a NaN score never wins.
+struct Best {
+  float score = -1.0f;
+  std::size_t edge = 0;
+  void offer(std::size_t k, float s) {
+    if (s > score) {
+      score = s;
+      edge = k;
+    }
+  }
+  void offer_all(const std::vector<float>& scores) {
+    for (std::size_t k = 0; k < scores.size(); ++k) offer(k, scores[k]);
+  }
+};
+
 void check_length(const char* name, HvView v, std::uint64_t dim) {
   if (v.size() < dim)
     throw value_error(std::string(name) + " has length " + std::to_string(v.size()) +
@@ -95,28 +111,14 @@ std::optional<Hypervector> CausalMemory::recall_effect(HvView cause) const {
   const auto it = cause_index_.find(hdc::hv_hash(cause));
   if (it != cause_index_.end() && !it->second.empty()) {
     const float divisor = static_cast<float>(cause.size());
-    float best = -1.0f;
-    std::size_t best_edge = 0;
-    for (const std::uint64_t k : it->second) {
-      const float s = causes_.dot(k, cause, kNegZero) / divisor;
-      if (s > best) {
-        best = s;
-        best_edge = k;
-      }
-    }
-    if (best > 0.0f) return effects_.row(best_edge);
+    Best exact;
+    for (const std::uint64_t k : it->second) exact.offer(k, causes_.dot(k, cause, kNegZero) / divisor);
+    if (exact.score > 0.0f) return effects_.row(exact.edge);
   }
   const Hypervector p = probe(cause, cause_role_);
-  const std::vector<float> scores = scan(effects_, p, p.size());
-  float best = -1.0f;
-  std::size_t best_edge = 0;
-  for (std::size_t k = 0; k < scores.size(); ++k) {
-    if (scores[k] > best) {
-      best = scores[k];
-      best_edge = k;
-    }
-  }
-  if (best > 0.0f) return effects_.row(best_edge);
+  Best best;
+  best.offer_all(scan(effects_, p, p.size()));
+  if (best.score > 0.0f) return effects_.row(best.edge);
   return std::nullopt;
 }
 
@@ -147,26 +149,13 @@ std::vector<Hypervector> CausalMemory::recall_cause(HvView effect) const {
 
 std::optional<Hypervector> CausalMemory::recall_by_time(HvView time) const {
   if (size() == 0) return std::nullopt;
-  float best = -1.0f;
-  std::size_t best_edge = 0;
-  const std::vector<float> direct = scan(times_, time, time.size());
-  for (std::size_t k = 0; k < direct.size(); ++k) {
-    if (direct[k] > best) {
-      best = direct[k];
-      best_edge = k;
-    }
-  }
-  if (best > 0.0f) return effects_.row(best_edge);
+  Best best;
+  best.offer_all(scan(times_, time, time.size()));
+  if (best.score > 0.0f) return effects_.row(best.edge);
   // The fallback continues the same running best.
   const Hypervector p = probe(time, temporal_role_);
-  const std::vector<float> scores = scan(effects_, p, p.size());
-  for (std::size_t k = 0; k < scores.size(); ++k) {
-    if (scores[k] > best) {
-      best = scores[k];
-      best_edge = k;
-    }
-  }
-  if (best > 0.0f) return effects_.row(best_edge);
+  best.offer_all(scan(effects_, p, p.size()));
+  if (best.score > 0.0f) return effects_.row(best.edge);
   return std::nullopt;
 }
 

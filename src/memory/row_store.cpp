@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "hdc/kernels.hpp"
+#include "hdc/sign_kernels.hpp"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -111,81 +112,6 @@ void blocks_dots(LaneKernel k, const std::vector<float>* blocks, std::size_t nbl
   blocks_dots_generic(blocks, nblocks, rows, q, m, init, out);
 }
 
-// ---- sign-bit blocks -------------------------------------------------------
-
-constexpr std::uint32_t kSign = 0x80000000u;
-
-// kSignMasks[byte][l]: the sign bit when bit l of byte is set.
-constexpr auto kSignMasks = [] {
-  std::array<std::array<std::uint32_t, L>, 256> t{};
-  for (std::size_t b = 0; b < 256; ++b)
-    for (std::size_t l = 0; l < L; ++l) t[b][l] = ((b >> l) & 1u) ? kSign : 0u;
-  return t;
-}();
-
-#if defined(__GNUC__)
-#pragma GCC diagnostic ignored "-Wpsabi"  // the vector helpers are always inlined
-typedef float F8 __attribute__((vector_size(32)));
-typedef std::uint32_t U8 __attribute__((vector_size(32)));
-
-// G blocks side by side, one lane per row, each lane's adds in index order.
-template <std::size_t G>
-[[gnu::always_inline]] inline void sign_group(const std::vector<std::uint8_t>* blocks, const float* q, std::size_t m,
-                                              float init, F8* acc) {
-  const std::uint8_t* col[G];
-  for (std::size_t g = 0; g < G; ++g) {
-    col[g] = blocks[g].data();
-    for (std::size_t l = 0; l < L; ++l) acc[g][l] = init;  // init itself: 0 + init would lose -0.0
-  }
-  for (std::size_t i = 0; i < m; ++i) {
-    std::uint32_t qb;
-    std::memcpy(&qb, q + i, 4);
-    const U8 qv = U8{} + qb;
-    for (std::size_t g = 0; g < G; ++g) {
-      U8 mask;
-      std::memcpy(&mask, kSignMasks[col[g][i]].data(), sizeof mask);
-      F8 term;
-      const U8 bits = qv ^ mask;
-      std::memcpy(&term, &bits, sizeof term);
-      acc[g] += term;
-    }
-  }
-}
-
-#if defined(__x86_64__) && !defined(__clang__) && !defined(MHDC_NO_CLONES)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void sign_blocks_dots(const std::vector<std::uint8_t>* blocks, std::size_t nblocks, std::size_t rows, const float* q,
-                      std::size_t m, float init, float* out) {
-  constexpr std::size_t G = 4;  // four blocks in flight hide the add latency
-  auto store = [&](std::size_t b, const F8& a) {
-    float lanes[L];
-    std::memcpy(lanes, &a, sizeof lanes);
-    store_lanes(lanes, b * L, rows, out);
-  };
-  std::size_t b = 0;
-  for (; b + G <= nblocks; b += G) {
-    F8 acc[G];
-    sign_group<G>(blocks + b, q, m, init, acc);
-    for (std::size_t g = 0; g < G; ++g) store(b + g, acc[g]);
-  }
-  for (; b < nblocks; ++b) {
-    F8 acc[1];
-    sign_group<1>(blocks + b, q, m, init, acc);
-    store(b, acc[0]);
-  }
-}
-#endif
-
-bool row_is_bipolar(HvView head) {
-  for (float x : head) {
-    std::uint32_t u;
-    std::memcpy(&u, &x, 4);
-    if (u != 0x3F800000u && u != 0xBF800000u) return false;
-  }
-  return true;
-}
-
 bool has_nan(const float* q, std::size_t m) {
   for (std::size_t i = 0; i < m; ++i)
     if (q[i] != q[i]) return true;
@@ -207,7 +133,7 @@ RowStore::Pending RowStore::prepare(HvView row) {
   Pending p;
   p.row = row;
   if (row.size() > width_) p.tail.assign(row.begin() + static_cast<std::ptrdiff_t>(width_), row.end());
-  p.bipolar = all_bipolar_ && row.size() >= width_ && row_is_bipolar(row.first(width_));
+  p.bipolar = all_bipolar_ && row.size() >= width_ && hdc::is_bipolar(row.first(width_));
   if (size() % kLanes == 0) {
     p.fresh.assign(width_ * kLanes, 0.0f);  // the block's only allocation
     p.has_fresh = true;
@@ -276,7 +202,8 @@ void RowStore::dots(HvView q, float init, float* out, LaneKernel kernel) const {
   const std::size_t m = std::min(q.size(), width_);
 #if defined(__GNUC__)
   if (kernel == LaneKernel::automatic && all_bipolar_ && !has_nan(q.data(), m))
-    sign_blocks_dots(signs_.data(), signs_.size(), size(), q.data(), m, init, out);
+    hdc::sign_dots_by([this](std::size_t b) { return signs_[b].data(); }, signs_.size(), size(), q.data(), m, init,
+                      out);
   else
 #endif
     blocks_dots(kernel, blocks_.data(), blocks_.size(), size(), q.data(), m, init, out);

@@ -93,15 +93,4 @@ std::string type_qualname(PyObject* obj) {
   return Py_TYPE(obj)->tp_name;
 }
 
-std::string str_of(PyObject* obj) {
-  Ref s(PyObject_Str(obj));
-  if (s) {
-    Py_ssize_t n = 0;
-    const char* c = PyUnicode_AsUTF8AndSize(s.get(), &n);
-    if (c) return std::string(c, static_cast<std::size_t>(n));
-  }
-  PyErr_Clear();
-  return "<unprintable>";
-}
-
 }  // namespace mhdc::py

@@ -26,7 +26,4 @@ int translate_exception_int() noexcept;  // same, returns -1 (for setters)
 // "__qualname__" of an object's type, for messages.
 std::string type_qualname(PyObject* obj);
 
-// str(exc) of a pending-error value, or "<unprintable>" if that fails.
-std::string str_of(PyObject* obj);
-
 }  // namespace mhdc::py

@@ -1,29 +1,22 @@
-// Sign bits of bipolar rows, for scanning them with 1/32 of the memory traffic.
-//
-// For a row element r in {+1, -1}, q * r is exactly q with its sign bit flipped
-// when r = -1, so the dot of q with a bipolar row is computed by adding q[i] with
-// the row's sign bit xor-ed in, in index order: the same sum, bit for bit, as
-// multiplying (a NaN's own sign bit may differ, which no score can show: a NaN
-// sum gives a NaN score either way).
-//
-// Layout: rows in blocks of kLanes; byte [block][i] holds bit l = sign of
-// element i of row block * kLanes + l (1 for -1.0). A block's dots run one lane
-// per row, several blocks at once.
+// Sign bits of bipolar rows, for scanning them with 1/32 of the memory traffic
+// (the sums and their exactness are hdc/sign_kernels.hpp's). A NaN query
+// component may come out with the other sign bit, which no score can show: a NaN
+// sum gives a NaN score either way.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "hdc/sign_kernels.hpp"
 #include "hdc/types.hpp"
 
 namespace mhdc::swarm {
 
-// Every element exactly +1.0f or -1.0f (an empty row qualifies).
-bool is_bipolar(HvView v) noexcept;
+using hdc::is_bipolar;
 
 class SignBank {
  public:
-  static constexpr std::size_t kLanes = 8;
+  static constexpr std::size_t kLanes = hdc::kSignLanes;
 
   explicit SignBank(std::size_t width = 0) : width_(width) {}
   std::size_t width() const { return width_; }

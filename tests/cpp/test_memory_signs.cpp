@@ -61,7 +61,7 @@ void expect_matches(const RowStore& st, const std::vector<Hypervector>& rows, Hv
 TEST(RowStoreSigns, BipolarRowsScanLikeTheLiteralSum) {
   std::mt19937 g(41);
   for (std::size_t width : {0u, 1u, 7u, 8u, 9u, 33u, 64u}) {
-    for (std::size_t count : {0u, 1u, 7u, 8u, 9u, 31u, 32u, 33u, 41u, 70u}) {
+    for (std::size_t count : {0u, 1u, 7u, 8u, 9u, 31u, 32u, 33u, 41u, 70u, 520u}) {  // 520: past one gathered chunk
       RowStore st(width);
       std::vector<Hypervector> rows;
       for (std::size_t r = 0; r < count; ++r) {

@@ -40,7 +40,7 @@ Hypervector query(std::mt19937_64& g, std::size_t n, bool wild) {
 TEST(SwarmSignBank, AgreesWithTheFloatBankAndItsScalarTwin) {
   std::mt19937_64 g(31);
   for (std::size_t width : {0u, 1u, 7u, 64u, 333u}) {
-    for (std::size_t rows : {1u, 7u, 8u, 9u, 31u, 32u, 33u, 70u}) {
+    for (std::size_t rows : {1u, 7u, 8u, 9u, 31u, 32u, 33u, 70u, 515u}) {  // 515: past one gathered chunk
       SignBank signs(width);
       mhdc::hdc::RowBank floats(width);
       for (std::size_t r = 0; r < rows; ++r) {

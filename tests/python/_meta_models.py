@@ -9,6 +9,7 @@ import math
 import struct
 
 import numpy as np
+from _siphash import sip13
 
 f32 = np.float32
 M64 = (1 << 64) - 1
@@ -48,31 +49,6 @@ def dot(a, b, init=0.0):
 
 
 # ---- SipHash-1-3 with a zero key --------------------------------------------
-
-def _rotl(x: int, b: int) -> int:
-    return ((x << b) | (x >> (64 - b))) & M64
-
-
-def sip13(data: bytes) -> int:
-    v = [0x736F6D6570736575, 0x646F72616E646F6D, 0x6C7967656E657261, 0x7465646279746573]
-
-    def rnd():
-        v[0] = (v[0] + v[1]) & M64; v[1] = _rotl(v[1], 13); v[1] ^= v[0]; v[0] = _rotl(v[0], 32)
-        v[2] = (v[2] + v[3]) & M64; v[3] = _rotl(v[3], 16); v[3] ^= v[2]
-        v[0] = (v[0] + v[3]) & M64; v[3] = _rotl(v[3], 21); v[3] ^= v[0]
-        v[2] = (v[2] + v[1]) & M64; v[1] = _rotl(v[1], 17); v[1] ^= v[2]; v[2] = _rotl(v[2], 32)
-
-    n = len(data)
-    tail = data[n - n % 8:] + b"\0" * (7 - n % 8) + bytes([n & 0xFF])
-    for off in list(range(0, n - n % 8, 8)) + [None]:
-        m = int.from_bytes(data[off:off + 8] if off is not None else tail, "little")
-        v[3] ^= m
-        rnd()
-        v[0] ^= m
-    v[2] ^= 0xFF
-    for _ in range(3):
-        rnd()
-    return v[0] ^ v[1] ^ v[2] ^ v[3]
 
 
 def encode_string(s: str, dim: int) -> list[float]:

@@ -10,6 +10,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
+from _siphash import sip13
 
 F = np.float32
 M64 = (1 << 64) - 1
@@ -17,32 +18,6 @@ RANGE_MSG = "out of range integral type conversion attempted"
 
 
 # ---- models -----------------------------------------------------------------
-
-def _rotl(x, b):
-    return ((x << b) | (x >> (64 - b))) & M64
-
-
-def sip13(msg: bytes) -> int:
-    v0, v1, v2, v3 = 0x736F6D6570736575, 0x646F72616E646F6D, 0x6C7967656E657261, 0x7465646279746573
-
-    def rnd():
-        nonlocal v0, v1, v2, v3
-        v0 = (v0 + v1) & M64; v1 = _rotl(v1, 13) ^ v0; v0 = _rotl(v0, 32)
-        v2 = (v2 + v3) & M64; v3 = _rotl(v3, 16) ^ v2
-        v0 = (v0 + v3) & M64; v3 = _rotl(v3, 21) ^ v0
-        v2 = (v2 + v1) & M64; v1 = _rotl(v1, 17) ^ v2; v2 = _rotl(v2, 32)
-
-    n = len(msg)
-    padded = msg + bytes((7 - n) % 8) + bytes([n & 0xFF])
-    for i in range(0, len(padded), 8):
-        w = int.from_bytes(padded[i:i + 8], "little")
-        v3 ^= w
-        rnd()
-        v0 ^= w
-    v2 ^= 0xFF
-    for _ in range(3):
-        rnd()
-    return v0 ^ v1 ^ v2 ^ v3
 
 
 def lcg_signs(seed: int, dim: int) -> list[float]:

@@ -16,6 +16,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
+from _siphash import sip13
 
 F = np.float32
 # The models divide by zero dimensions and lengths on purpose (NaN scores).
@@ -54,27 +55,6 @@ M64 = (1 << 64) - 1
 
 def _rotl(x, b):
     return ((x << b) | (x >> (64 - b))) & M64
-
-
-def sip13(msg: bytes) -> int:
-    """SipHash-1-3 with a zero key."""
-    v = [0x736F6D6570736575, 0x646F72616E646F6D, 0x6C7967656E657261, 0x7465646279746573]
-
-    def rnd():
-        v[0] = (v[0] + v[1]) & M64; v[1] = _rotl(v[1], 13) ^ v[0]; v[0] = _rotl(v[0], 32)
-        v[2] = (v[2] + v[3]) & M64; v[3] = _rotl(v[3], 16) ^ v[2]
-        v[0] = (v[0] + v[3]) & M64; v[3] = _rotl(v[3], 21) ^ v[0]
-        v[2] = (v[2] + v[1]) & M64; v[1] = _rotl(v[1], 17) ^ v[2]; v[2] = _rotl(v[2], 32)
-
-    end = len(msg) - len(msg) % 8
-    for i in range(0, end, 8):
-        w = int.from_bytes(msg[i:i + 8], "little")
-        v[3] ^= w; rnd(); v[0] ^= w
-    w = int.from_bytes(msg[end:], "little") | ((len(msg) & 0xFF) << 56)
-    v[3] ^= w; rnd(); v[0] ^= w
-    v[2] ^= 0xFF
-    rnd(); rnd(); rnd()
-    return v[0] ^ v[1] ^ v[2] ^ v[3]
 
 
 def u64_to_f32(h):

@@ -9,6 +9,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
+from _siphash import sip13
 
 F = np.float32
 M32, M64 = (1 << 32) - 1, (1 << 64) - 1
@@ -152,33 +153,6 @@ def role_table(dim):
         g = Rng(ROLE_SEED)
         _roles[dim] = {chr(t): Rng.seed_from_u64(g.next_u64() ^ t).bipolar(dim) for t in TAGS}
     return _roles[dim]
-
-
-def _rotl64(x, b):
-    return ((x << b) | (x >> (64 - b))) & M64
-
-
-def sip13(msg: bytes) -> int:
-    """SipHash-1-3 with an all-zero key."""
-    v = [0x736F6D6570736575, 0x646F72616E646F6D, 0x6C7967656E657261, 0x7465646279746573]
-
-    def rnd():
-        v[0] = (v[0] + v[1]) & M64; v[1] = _rotl64(v[1], 13) ^ v[0]; v[0] = _rotl64(v[0], 32)  # noqa: E702
-        v[2] = (v[2] + v[3]) & M64; v[3] = _rotl64(v[3], 16) ^ v[2]  # noqa: E702
-        v[0] = (v[0] + v[3]) & M64; v[3] = _rotl64(v[3], 21) ^ v[0]  # noqa: E702
-        v[2] = (v[2] + v[1]) & M64; v[1] = _rotl64(v[1], 17) ^ v[2]; v[2] = _rotl64(v[2], 32)  # noqa: E702
-
-    n = len(msg)
-    padded = msg + bytes((7 - n) % 8) + bytes([n & 0xFF])
-    for i in range(0, len(padded), 8):
-        w = int.from_bytes(padded[i:i + 8], "little")
-        v[3] ^= w
-        rnd()
-        v[0] ^= w
-    v[2] ^= 0xFF
-    for _ in range(3):
-        rnd()
-    return v[0] ^ v[1] ^ v[2] ^ v[3]
 
 
 def text_to_i8(text, dim):

@@ -14,6 +14,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
+from _siphash import sip13 as siphash13
 
 F = np.float32
 pytestmark = pytest.mark.filterwarnings("ignore::RuntimeWarning")
@@ -48,30 +49,6 @@ MASK = 2 ** 64 - 1
 
 def rotl(x, r):
     return ((x << r) | (x >> (64 - r))) & MASK
-
-
-@functools.lru_cache(maxsize=None)
-def siphash13(data: bytes) -> int:
-    v0, v1, v2, v3 = 0x736F6D6570736575, 0x646F72616E646F6D, 0x6C7967656E657261, 0x7465646279746573
-
-    def sipround(v0, v1, v2, v3):
-        v0 = (v0 + v1) & MASK; v1 = rotl(v1, 13) ^ v0; v0 = rotl(v0, 32)
-        v2 = (v2 + v3) & MASK; v3 = rotl(v3, 16) ^ v2
-        v0 = (v0 + v3) & MASK; v3 = rotl(v3, 21) ^ v0
-        v2 = (v2 + v1) & MASK; v1 = rotl(v1, 17) ^ v2; v2 = rotl(v2, 32)
-        return v0, v1, v2, v3
-
-    tail = len(data) % 8
-    words = [int.from_bytes(data[i:i + 8], "little") for i in range(0, len(data) - tail, 8)]
-    words.append(int.from_bytes(data[len(data) - tail:], "little") | ((len(data) & 0xFF) << 56))
-    for w in words:
-        v3 ^= w
-        v0, v1, v2, v3 = sipround(v0, v1, v2, v3)
-        v0 ^= w
-    v2 ^= 0xFF
-    for _ in range(3):
-        v0, v1, v2, v3 = sipround(v0, v1, v2, v3)
-    return v0 ^ v1 ^ v2 ^ v3
 
 
 def as_text(s):

@@ -13,41 +13,10 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
+from _siphash import sip13, siphash
 
 f32 = np.float32
 MASK = (1 << 64) - 1
-
-
-def rotl(x, b):
-    return ((x << b) | (x >> (64 - b))) & MASK
-
-
-def siphash(c, d, k0, k1, msg: bytes) -> int:
-    v0, v1 = k0 ^ 0x736F6D6570736575, k1 ^ 0x646F72616E646F6D
-    v2, v3 = k0 ^ 0x6C7967656E657261, k1 ^ 0x7465646279746573
-
-    def sipround(v0, v1, v2, v3):
-        v0 = (v0 + v1) & MASK; v1 = rotl(v1, 13) ^ v0; v0 = rotl(v0, 32)
-        v2 = (v2 + v3) & MASK; v3 = rotl(v3, 16) ^ v2
-        v0 = (v0 + v3) & MASK; v3 = rotl(v3, 21) ^ v0
-        v2 = (v2 + v1) & MASK; v1 = rotl(v1, 17) ^ v2; v2 = rotl(v2, 32)
-        return v0, v1, v2, v3
-
-    blocks = msg + b"\0" * (7 - len(msg) % 8) + bytes([len(msg) & 0xFF])
-    for off in range(0, len(blocks), 8):
-        w = int.from_bytes(blocks[off:off + 8], "little")
-        v3 ^= w
-        for _ in range(c):
-            v0, v1, v2, v3 = sipround(v0, v1, v2, v3)
-        v0 ^= w
-    v2 ^= 0xFF
-    for _ in range(d):
-        v0, v1, v2, v3 = sipround(v0, v1, v2, v3)
-    return v0 ^ v1 ^ v2 ^ v3
-
-
-def sip13(msg: bytes) -> int:
-    return siphash(1, 3, 0, 0, msg)
 
 
 def test_siphash_model_reproduces_the_published_vector():

@@ -10,6 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import morvelan_hdc as m
+from _siphash import sip13
 
 Swarm = m.PyHoloSwarm
 f32 = np.float32
@@ -19,33 +20,6 @@ NAN = float("nan")
 # ---- an independent model ------------------------------------------------------------
 
 MASK = (1 << 64) - 1
-
-
-def _rotl(x, b):
-    return ((x << b) | (x >> (64 - b))) & MASK
-
-
-def sip13(data):
-    """SipHash-1-3 with an all-zero key."""
-    v = [0x736F6D6570736575, 0x646F72616E646F6D, 0x6C7967656E657261, 0x7465646279746573]
-
-    def rnd():
-        v[0] = (v[0] + v[1]) & MASK; v[1] = _rotl(v[1], 13) ^ v[0]; v[0] = _rotl(v[0], 32)  # noqa: E702
-        v[2] = (v[2] + v[3]) & MASK; v[3] = _rotl(v[3], 16) ^ v[2]  # noqa: E702
-        v[0] = (v[0] + v[3]) & MASK; v[3] = _rotl(v[3], 21) ^ v[0]  # noqa: E702
-        v[2] = (v[2] + v[1]) & MASK; v[1] = _rotl(v[1], 17) ^ v[2]; v[2] = _rotl(v[2], 32)  # noqa: E702
-
-    n = len(data) - len(data) % 8
-    words = [int.from_bytes(data[i:i + 8], "little") for i in range(0, n, 8)]
-    words.append(int.from_bytes(data[n:], "little") | ((len(data) & 0xFF) << 56))
-    for w in words:
-        v[3] ^= w
-        rnd()
-        v[0] ^= w
-    v[2] ^= 0xFF
-    for _ in range(3):
-        rnd()
-    return v[0] ^ v[1] ^ v[2] ^ v[3]
 
 
 def shift(name, dim):
