@@ -45,6 +45,12 @@ ByteVector seeded_bipolar(std::uint64_t dim, std::uint64_t seed);
 // gen_bool(0.6) compares one draw against floor(0.6 * 2^64) computed in double.
 inline constexpr std::uint64_t kPhotonBiasThreshold = 0x9999999999999800ull;
 
+namespace detail {
+// out[j] = hit where draw j, (w[2j + 1] << 32) | w[2j], is below
+// kPhotonBiasThreshold (gen_bool(0.6) passes), else -hit.
+void bias_stretch(const std::uint32_t* w, std::size_t count, std::int8_t hit, std::int8_t* out);
+}  // namespace detail
+
 struct HKVCRenderer {
   // Three floats, each clamped to [-10, 10], scaled to a bin 0..31; element i is
   // +1 exactly when (i mod 3) + floor(i / 32) + bin0 + bin1 + bin2 is odd.
@@ -61,6 +67,10 @@ struct HKVCRenderer {
   // mhdc::value_error("attempt to divide by zero").
   static ByteVector make_photon(std::uint64_t dim, const Float3& position,
                                 const Float3& direction, float wavelength);
+  // The same vector by the literal steps (bind both encodings, then one draw and
+  // block test per element): the twin make_photon is tested against.
+  static ByteVector make_photon_scalar(std::uint64_t dim, const Float3& position,
+                                       const Float3& direction, float wavelength);
 };
 
 // ---------------------------------------------------------------------------

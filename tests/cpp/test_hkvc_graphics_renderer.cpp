@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "hdc/errors.hpp"
 #include "hdc/rng.hpp"
@@ -261,13 +262,39 @@ ByteVector reference_photon(std::size_t dim, const Float3& p, const Float3& d, f
   return out;
 }
 
-TEST(MakePhoton, MatchesPerDrawReference) {
-  for (std::size_t dim : {32u, 33u, 63u, 64u, 100u, 127u, 1000u, 1025u}) {
+TEST(MakePhoton, MatchesPerDrawReferenceAndItsScalarTwin) {
+  // Positions and directions whose bin sums take both parities, NaN and clamped components included.
+  const Float3 points[] = {{1, -2, 3}, {0.5f, 0, -7}, {0, 0, 0}, {kNaN, 11, -11}, {-10, 10, 0.3125f}, {9.9f, -0.0f, 2}};
+  for (std::size_t dim : {32u, 33u, 63u, 64u, 100u, 127u, 1000u, 1025u, 10007u}) {
     for (float wl : {-10.0f, -0.0f, 0.3f, 9.375f, 480.0f, kNaN}) {
-      const Float3 p{1, -2, 3}, d{0.5f, 0, -7};
-      EXPECT_EQ(HKVCRenderer::make_photon(dim, p, d, wl), reference_photon(dim, p, d, wl))
-          << dim << " " << wl;
+      for (const Float3& p : points) {
+        for (const Float3& d : {points[1], points[3], points[4]}) {
+          const ByteVector want = reference_photon(dim, p, d, wl);
+          EXPECT_EQ(HKVCRenderer::make_photon(dim, p, d, wl), want) << dim << " " << wl;
+          EXPECT_EQ(HKVCRenderer::make_photon_scalar(dim, p, d, wl), want) << dim << " " << wl;
+        }
+      }
     }
+  }
+}
+
+TEST(MakePhoton, BiasComparesWholeDrawsAtTheThreshold) {
+  // Draws on both sides of floor(0.6 * 2^64), where the two halves compare differently.
+  constexpr std::uint64_t t = kPhotonBiasThreshold;
+  const std::uint64_t draws[] = {t - 1, t, t + 1, t & 0xFFFFFFFF00000000ull, (t | 0xFFFFFFFFull), t - 0x100000000ull,
+                                 t + 0x100000000ull, 0, ~0ull, (t - 1) & 0xFFFFFFFFull, t >> 32};
+  for (std::size_t n : {1u, 11u, 40u}) {  // 40: past one vector's worth, the draws repeated
+    std::vector<std::uint32_t> w;
+    std::vector<std::int8_t> want;
+    for (std::size_t j = 0; j < n; ++j) {
+      const std::uint64_t x = draws[j % std::size(draws)];
+      w.push_back(static_cast<std::uint32_t>(x));
+      w.push_back(static_cast<std::uint32_t>(x >> 32));
+      want.push_back(x < t ? std::int8_t{-1} : std::int8_t{1});
+    }
+    std::vector<std::int8_t> got(n, 0);
+    mhdc::graphics::detail::bias_stretch(w.data(), n, -1, got.data());
+    EXPECT_EQ(got, want) << n;
   }
 }
 
