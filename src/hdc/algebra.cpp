@@ -62,9 +62,24 @@ Hypervector permute(HvView v, std::int32_t n) {
 }
 
 Hypervector normalise_bipolar(HvView v) {
+  // The largest |x|, NaNs skipped (a comparison with NaN is false). Taking it in
+  // eight interleaved running maxima, then the maximum of those, gives the same
+  // value: max is exact, and zeros cannot tie with the 1e-9 floor.
+  constexpr std::size_t L = 8;
+  float lane[L];
+  for (float& x : lane) x = 1e-9f;
+  std::size_t i = 0;
+  for (; i + L <= v.size(); i += L)
+    for (std::size_t l = 0; l < L; ++l) {
+      const float a = std::fabs(v[i + l]);
+      lane[l] = lane[l] < a ? a : lane[l];
+    }
   float m = 1e-9f;
-  for (float x : v)
-    if (!std::isnan(x)) m = std::max(m, std::fabs(x));
+  for (; i < v.size(); ++i) {
+    const float a = std::fabs(v[i]);
+    m = m < a ? a : m;
+  }
+  for (float x : lane) m = m < x ? x : m;
   Hypervector out(v.size());
   for (std::size_t i = 0; i < v.size(); ++i) out[i] = v[i] / m;
   return out;
