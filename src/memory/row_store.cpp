@@ -138,10 +138,11 @@ RowStore::Pending RowStore::prepare(HvView row) {
     p.fresh.assign(width_ * kLanes, 0.0f);  // the block's only allocation
     p.has_fresh = true;
     reserve_one_more(blocks_);
-    if (p.bipolar) {
-      p.fresh_signs.assign(width_, 0);
-      reserve_one_more(signs_);
-    }
+  }
+  if (p.bipolar && size() % hdc::kSignRows == 0) {
+    p.fresh_signs.assign(hdc::sign_block_bytes(width_), 0);
+    p.has_fresh_signs = true;
+    reserve_one_more(signs_);
   }
   reserve_one_more(tails_);
   reserve_one_more(lengths_);
@@ -150,6 +151,7 @@ RowStore::Pending RowStore::prepare(HvView row) {
 
 void RowStore::commit(Pending&& p) noexcept {
   const std::size_t lane = size() % kLanes;
+  const std::size_t sign_lane = size() % hdc::kSignRows;
   if (p.has_fresh) blocks_.push_back(std::move(p.fresh));
   float* block = blocks_.back().data();
   const std::size_t head = std::min(width_, p.row.size());
@@ -162,12 +164,12 @@ void RowStore::commit(Pending&& p) noexcept {
     std::vector<std::vector<std::uint8_t>>().swap(signs_);  // frees without allocating
     return;
   }
-  if (p.has_fresh) signs_.push_back(std::move(p.fresh_signs));
+  if (p.has_fresh_signs) signs_.push_back(std::move(p.fresh_signs));
   std::uint8_t* bits = signs_.back().data();
   for (std::size_t i = 0; i < width_; ++i) {
     std::uint32_t u;
     std::memcpy(&u, &p.row[i], 4);
-    bits[i] |= static_cast<std::uint8_t>((u >> 31) << lane);
+    hdc::put_sign(bits, i, sign_lane, u >> 31);
   }
 }
 
@@ -198,14 +200,12 @@ float RowStore::dot(std::size_t r, HvView q, float init) const {
   return s;
 }
 
-void RowStore::dots(HvView q, float init, float* out, LaneKernel kernel) const {
+void RowStore::dots(HvView q, float init, float* out, LaneKernel kernel, hdc::SignKernel signs) const {
   const std::size_t m = std::min(q.size(), width_);
-#if defined(__GNUC__)
   if (kernel == LaneKernel::automatic && all_bipolar_ && !has_nan(q.data(), m))
     hdc::sign_dots_by([this](std::size_t b) { return signs_[b].data(); }, signs_.size(), size(), q.data(), m, init,
-                      out);
+                      out, signs);
   else
-#endif
     blocks_dots(kernel, blocks_.data(), blocks_.size(), size(), q.data(), m, init, out);
   for (std::size_t r = 0; r < lengths_.size(); ++r) {
     if (lengths_[r] < m) {

@@ -12,8 +12,8 @@
 // overlap instead of waiting on one dependency chain per block.
 //
 // While every row is bipolar over the bank (its first `width` components
-// exactly +1.0f or -1.0f), the store also keeps each block's sign bits (one
-// byte per component, bit l for lane l) and the automatic scan adds q[i] with
+// exactly +1.0f or -1.0f), the store also keeps the rows' sign bits (in the
+// 16-row blocks of hdc/sign_kernels.hpp) and the automatic scan adds q[i] with
 // the row's sign applied instead of multiplying: q * (+-1) is exactly +-q for
 // every non-NaN q, so the sums are the same bit for bit, read from 1/32 of the
 // memory. A query holding a NaN in the scanned range takes the float blocks
@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "hdc/sign_kernels.hpp"
 #include "hdc/types.hpp"
 
 namespace mhdc::memory {
@@ -60,7 +61,8 @@ class RowStore {
     bool has_fresh = false;
     Hypervector tail;
     bool bipolar = false;               // the row's bank part is all +-1 (and the store still is)
-    std::vector<std::uint8_t> fresh_signs;  // the new block's sign bits, when bipolar
+    std::vector<std::uint8_t> fresh_signs;  // a new sign block, when bipolar and the last one is full
+    bool has_fresh_signs = false;
   };
   Pending prepare(HvView row);
   void commit(Pending&& p) noexcept;
@@ -76,7 +78,9 @@ class RowStore {
   float dot(std::size_t r, HvView q, float init) const;
 
   // dot(r, q, init) for every row, into out[0 .. size()).
-  void dots(HvView q, float init, float* out, LaneKernel kernel = LaneKernel::automatic) const;
+  // `signs` picks the sign-bit kernel the automatic scan uses (every one gives the same bits).
+  void dots(HvView q, float init, float* out, LaneKernel kernel = LaneKernel::automatic,
+            hdc::SignKernel signs = hdc::SignKernel::automatic) const;
   // The same, one row at a time: the reference the lane kernel is tested against.
   void dots_scalar(HvView q, float init, float* out) const;
   // Whether the automatic scan can read sign bits (every row bipolar over the bank).
@@ -92,7 +96,8 @@ class RowStore {
   std::vector<Hypervector> tails_;
   std::vector<std::size_t> lengths_;
   bool all_bipolar_ = true;
-  std::vector<std::vector<std::uint8_t>> signs_;  // per block, while all_bipolar_
+  // While all_bipolar_: the rows' sign bits in blocks of hdc::kSignRows rows.
+  std::vector<std::vector<std::uint8_t>> signs_;
 };
 
 }  // namespace mhdc::memory

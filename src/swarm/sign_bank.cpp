@@ -5,40 +5,30 @@
 
 namespace mhdc::swarm {
 
-namespace {
-constexpr std::size_t L = SignBank::kLanes;
-}  // namespace
-
 void SignBank::push(HvView row) {
-  const std::size_t lane = rows_ % kLanes;
-  if (lane == 0) bits_.resize(bits_.size() + width_, 0);
-  std::uint8_t* block = bits_.data() + (rows_ / kLanes) * width_;
+  const std::size_t lane = rows_ % kRows;
+  if (lane == 0) bits_.resize(bits_.size() + hdc::sign_block_bytes(width_), 0);
+  std::uint8_t* b = block(rows_ / kRows);
   const std::size_t n = std::min(width_, row.size());
-  for (std::size_t i = 0; i < n; ++i)
-    block[i] |= static_cast<std::uint8_t>((std::bit_cast<std::uint32_t>(row[i]) >> 31) << lane);
+  for (std::size_t i = 0; i < n; ++i) hdc::put_sign(b, i, lane, std::bit_cast<std::uint32_t>(row[i]) >> 31);
   ++rows_;
 }
 
 void SignBank::pop_back() noexcept {
   --rows_;
-  const std::size_t lane = rows_ % kLanes;
-  std::uint8_t* block = bits_.data() + (rows_ / kLanes) * width_;
+  const std::size_t lane = rows_ % kRows;
   if (lane == 0) {
-    bits_.resize(bits_.size() - width_);
+    bits_.resize(bits_.size() - hdc::sign_block_bytes(width_));
     return;
   }
-  const auto keep = static_cast<std::uint8_t>(~(1u << lane));
-  for (std::size_t i = 0; i < width_; ++i) block[i] &= keep;
+  hdc::clear_signs(block(rows_ / kRows), width_, lane);
 }
 
-void SignBank::dots(const float* q, std::size_t m, float* out, float init) const {
-  hdc::sign_dots_by([this](std::size_t b) { return bits_.data() + b * width_; }, (rows_ + L - 1) / L, rows_, q,
-                    std::min(m, width_), init, out);
-}
-
-void SignBank::dots_scalar(const float* q, std::size_t m, float* out, float init) const {
-  hdc::sign_dots_by([this](std::size_t b) { return bits_.data() + b * width_; }, (rows_ + L - 1) / L, rows_, q,
-                    std::min(m, width_), init, out, /*scalar=*/true);
+void SignBank::dots(const float* q, std::size_t m, float* out, float init, hdc::SignKernel kernel) const {
+  const std::uint8_t* bits = bits_.data();
+  const std::size_t bytes = hdc::sign_block_bytes(width_);
+  hdc::sign_dots_by([bits, bytes](std::size_t b) { return bits + b * bytes; }, (rows_ + kRows - 1) / kRows, rows_, q,
+                    std::min(m, width_), init, out, kernel);
 }
 
 }  // namespace mhdc::swarm

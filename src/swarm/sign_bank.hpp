@@ -16,7 +16,7 @@ using hdc::is_bipolar;
 
 class SignBank {
  public:
-  static constexpr std::size_t kLanes = hdc::kSignLanes;
+  static constexpr std::size_t kRows = hdc::kSignRows;  // rows per sign block
 
   explicit SignBank(std::size_t width = 0) : width_(width) {}
   std::size_t width() const { return width_; }
@@ -32,13 +32,18 @@ class SignBank {
   }
 
   // out[r] = init + sum_{i<m} q[i] * row_r[i], index order, m = min(m, width).
-  void dots(const float* q, std::size_t m, float* out, float init = 0.0f) const;
-  void dots_scalar(const float* q, std::size_t m, float* out, float init = 0.0f) const;
+  // `kernel` picks the implementation (every one gives the same bits).
+  void dots(const float* q, std::size_t m, float* out, float init = 0.0f,
+            hdc::SignKernel kernel = hdc::SignKernel::automatic) const;
+  void dots_scalar(const float* q, std::size_t m, float* out, float init = 0.0f) const {
+    dots(q, m, out, init, hdc::SignKernel::scalar);
+  }
 
  private:
   std::size_t width_;
   std::size_t rows_ = 0;
-  std::vector<std::uint8_t> bits_;
+  std::vector<std::uint8_t> bits_;  // blocks of kRows rows, hdc::sign_block_bytes(width) each
+  std::uint8_t* block(std::size_t b) { return bits_.data() + b * hdc::sign_block_bytes(width_); }
 };
 
 }  // namespace mhdc::swarm

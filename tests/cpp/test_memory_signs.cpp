@@ -46,13 +46,17 @@ float awkward(std::mt19937& g, bool with_nan) {
 }
 
 void expect_matches(const RowStore& st, const std::vector<Hypervector>& rows, HvView q, float init) {
-  std::vector<float> fast(rows.size() + 1, 5.0f), slow(rows.size());
-  st.dots(q, init, fast.data());
+  std::vector<float> slow(rows.size());
   st.dots_scalar(q, init, slow.data());
-  ASSERT_EQ(fast[rows.size()], 5.0f) << "wrote past the rows";
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    ASSERT_EQ(canon(fast[r]), canon(slow[r])) << "row " << r << " of " << rows.size();
-    ASSERT_EQ(canon(slow[r]), canon(literal(q, rows[r], init)));
+  for (std::size_t r = 0; r < rows.size(); ++r) ASSERT_EQ(canon(slow[r]), canon(literal(q, rows[r], init)));
+  using mhdc::hdc::SignKernel;
+  for (const SignKernel k : {SignKernel::automatic, SignKernel::lanes8, SignKernel::avx512, SignKernel::scalar}) {
+    if (!mhdc::hdc::sign_kernel_available(k)) continue;
+    std::vector<float> fast(rows.size() + 1, 5.0f);
+    st.dots(q, init, fast.data(), mhdc::memory::LaneKernel::automatic, k);
+    ASSERT_EQ(fast[rows.size()], 5.0f) << "wrote past the rows";
+    for (std::size_t r = 0; r < rows.size(); ++r)
+      ASSERT_EQ(canon(fast[r]), canon(slow[r])) << "kernel " << int(k) << ", row " << r << " of " << rows.size();
   }
 }
 
@@ -61,7 +65,7 @@ void expect_matches(const RowStore& st, const std::vector<Hypervector>& rows, Hv
 TEST(RowStoreSigns, BipolarRowsScanLikeTheLiteralSum) {
   std::mt19937 g(41);
   for (std::size_t width : {0u, 1u, 7u, 8u, 9u, 33u, 64u}) {
-    for (std::size_t count : {0u, 1u, 7u, 8u, 9u, 31u, 32u, 33u, 41u, 70u, 520u}) {  // 520: past one gathered chunk
+    for (std::size_t count : {0u, 1u, 7u, 8u, 9u, 31u, 32u, 33u, 41u, 70u, 1040u}) {  // 1040: past one gathered chunk
       RowStore st(width);
       std::vector<Hypervector> rows;
       for (std::size_t r = 0; r < count; ++r) {
