@@ -248,17 +248,30 @@ bool lanes_agree_with_platform(LaneFn lanes) {
 
 // The widest lane evaluation that this CPU runs and that agrees with the
 // platform's functions, or null for the scalar loops.
+bool four_ok() {
+  static const bool ok = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+                         lanes_agree_with_platform(cos_sin_lanes);
+  return ok;
+}
+
+bool eight_ok() {
+  static const bool ok = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+                         __builtin_cpu_supports("avx512f") && lanes_agree_with_platform(cos_sin_lanes16);
+  return ok;
+}
+
 LaneFn chosen_lanes() {
-  static const LaneFn fn = []() -> LaneFn {
-    if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("fma")) return nullptr;
-    if (__builtin_cpu_supports("avx512f") && lanes_agree_with_platform(cos_sin_lanes16)) return cos_sin_lanes16;
-    if (lanes_agree_with_platform(cos_sin_lanes)) return cos_sin_lanes;
-    return nullptr;
-  }();
+  static const LaneFn fn = eight_ok() ? cos_sin_lanes16 : four_ok() ? cos_sin_lanes : nullptr;
   return fn;
 }
 
 }  // namespace
+
+bool cos_sin_n_lanes(TrigLanes lanes, const float* x, std::size_t n, float* c, float* s) {
+  if (lanes == TrigLanes::eight ? !eight_ok() : !four_ok()) return false;
+  (lanes == TrigLanes::eight ? cos_sin_lanes16 : cos_sin_lanes)(x, n, c, s);
+  return true;
+}
 
 bool batch_trig_vectorised() { return chosen_lanes() != nullptr; }
 
@@ -275,6 +288,7 @@ void cos_sin_n(const float* x, std::size_t n, float* c, float* s) {
 #else
 
 bool batch_trig_vectorised() { return false; }
+bool cos_sin_n_lanes(TrigLanes, const float*, std::size_t, float*, float*) { return false; }
 void cos_n(const float* x, std::size_t n, float* c) { cos_n_scalar(x, n, c); }
 void cos_sin_n(const float* x, std::size_t n, float* c, float* s) { cos_sin_n_scalar(x, n, c, s); }
 

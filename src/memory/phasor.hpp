@@ -16,6 +16,11 @@ void cos_sin_n(const float* x, std::size_t n, float* c, float* s);
 // functions at first use) rather than the scalar loops.
 bool batch_trig_vectorised();
 
+// One lane evaluation by name, for tests: false (and nothing written) where this
+// CPU lacks it or it disagrees with the platform's functions.
+enum class TrigLanes { four, eight };
+bool cos_sin_n_lanes(TrigLanes lanes, const float* x, std::size_t n, float* c, float* s);
+
 // The plain loops over std::cos / std::sin, the reference for the batch forms.
 void cos_n_scalar(const float* x, std::size_t n, float* c);
 void cos_sin_n_scalar(const float* x, std::size_t n, float* c, float* s);

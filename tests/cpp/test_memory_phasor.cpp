@@ -15,6 +15,8 @@ namespace {
 
 using mhdc::memory::cos_n;
 using mhdc::memory::cos_sin_n;
+using mhdc::memory::cos_sin_n_lanes;
+using mhdc::memory::TrigLanes;
 
 std::uint32_t bits(float x) { return std::bit_cast<std::uint32_t>(x); }
 
@@ -23,10 +25,16 @@ void expect_identical(const std::vector<float>& xs) {
   std::vector<float> c(xs.size()), s(xs.size()), c2(xs.size());
   cos_sin_n(xs.data(), xs.size(), c.data(), s.data());
   cos_n(xs.data(), xs.size(), c2.data());
+  // Each lane width this CPU runs, not only the one the batch forms chose.
+  std::vector<float> c4(xs.size()), s4(xs.size()), c8(xs.size()), s8(xs.size());
+  const bool four = cos_sin_n_lanes(TrigLanes::four, xs.data(), xs.size(), c4.data(), s4.data());
+  const bool eight = cos_sin_n_lanes(TrigLanes::eight, xs.data(), xs.size(), c8.data(), s8.data());
   int bad = 0;
   for (std::size_t k = 0; k < xs.size() && bad < 5; ++k) {
     const float x = xs[k];
-    const bool ok = bits(c[k]) == bits(std::cos(x)) && bits(s[k]) == bits(std::sin(x)) && bits(c2[k]) == bits(c[k]);
+    const bool ok = bits(c[k]) == bits(std::cos(x)) && bits(s[k]) == bits(std::sin(x)) && bits(c2[k]) == bits(c[k]) &&
+                    (!four || (bits(c4[k]) == bits(c[k]) && bits(s4[k]) == bits(s[k]))) &&
+                    (!eight || (bits(c8[k]) == bits(c[k]) && bits(s8[k]) == bits(s[k])));
     if (!ok) {
       ++bad;
       ADD_FAILURE() << "x = " << std::hexfloat << x << " cos " << c[k] << " vs " << std::cos(x) << " sin " << s[k]
@@ -87,6 +95,9 @@ TEST(Phasor, SpecialValuesAndOddLengths) {
 TEST(Phasor, ReportsWhichEvaluationRuns) {
   // Informational: on x86-64 with AVX2 and FMA the lane evaluation should be in use.
   RecordProperty("vectorised", mhdc::memory::batch_trig_vectorised() ? "yes" : "no");
+  float x = 1.0f, c = 0.0f, s = 0.0f;
+  RecordProperty("four lanes", cos_sin_n_lanes(TrigLanes::four, &x, 1, &c, &s) ? "yes" : "no");
+  RecordProperty("eight lanes", cos_sin_n_lanes(TrigLanes::eight, &x, 1, &c, &s) ? "yes" : "no");
   SUCCEED();
 }
 
