@@ -127,20 +127,20 @@ __attribute__((target("avx2,fma"), always_inline)) inline bool cos_sin_4(const f
   return true;
 }
 
+// The platform's functions for x[from .. to): lanes out of the vector range, and tails.
+void cos_sin_platform(const float* x, std::size_t from, std::size_t to, float* c, float* s) {
+  for (std::size_t j = from; j < to; ++j) {
+    if (c) c[j] = std::cos(x[j]);
+    if (s) s[j] = std::sin(x[j]);
+  }
+}
+
 __attribute__((noipa, target("avx2,fma"))) void cos_sin_lanes(const float* x, std::size_t n, float* c, float* s) {
   std::size_t k = 0;
   for (; k + 4 <= n; k += 4) {
-    if (!cos_sin_4(x + k, c ? c + k : nullptr, s ? s + k : nullptr)) {
-      for (std::size_t j = k; j < k + 4; ++j) {
-        if (c) c[j] = std::cos(x[j]);
-        if (s) s[j] = std::sin(x[j]);
-      }
-    }
+    if (!cos_sin_4(x + k, c ? c + k : nullptr, s ? s + k : nullptr)) cos_sin_platform(x, k, k + 4, c, s);
   }
-  for (; k < n; ++k) {
-    if (c) c[k] = std::cos(x[k]);
-    if (s) s[k] = std::sin(x[k]);
-  }
+  cos_sin_platform(x, k, n, c, s);
 }
 
 // The same evaluation eight lanes at a time (AVX-512): every step is the
@@ -201,17 +201,9 @@ __attribute__((noipa, target("avx512f,avx2,fma"))) void cos_sin_lanes16(const fl
                                                                       float* s) {
   std::size_t k = 0;
   for (; k + 8 <= n; k += 8) {
-    if (!cos_sin_8(x + k, c ? c + k : nullptr, s ? s + k : nullptr)) {
-      for (std::size_t j = k; j < k + 8; ++j) {
-        if (c) c[j] = std::cos(x[j]);
-        if (s) s[j] = std::sin(x[j]);
-      }
-    }
+    if (!cos_sin_8(x + k, c ? c + k : nullptr, s ? s + k : nullptr)) cos_sin_platform(x, k, k + 8, c, s);
   }
-  for (; k < n; ++k) {
-    if (c) c[k] = std::cos(x[k]);
-    if (s) s[k] = std::sin(x[k]);
-  }
+  cos_sin_platform(x, k, n, c, s);
 }
 
 using LaneFn = void (*)(const float*, std::size_t, float*, float*);
