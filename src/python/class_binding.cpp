@@ -1,6 +1,7 @@
 #include "python/class_binding.hpp"
 
 #include <atomic>
+#include <cstring>
 
 namespace mhdc::py {
 
@@ -94,6 +95,16 @@ PyTypeObject* build_type(const ClassInfo& info, std::size_t basicsize, newfunc t
     PyErr_Restore(t2, v2, tb2);
     throw ErrorSet{};
   }
+#if PY_VERSION_HEX < 0x030A0000
+  // Before 3.10 the type keeps its doc without the signature line, so __text_signature__
+  // would be None; give it the whole text back (it frees tp_doc with PyObject_Free).
+  auto* tp = reinterpret_cast<PyTypeObject*>(type);
+  if (char* whole = static_cast<char*>(PyObject_Malloc(doc.size() + 1))) {
+    std::memcpy(whole, doc.c_str(), doc.size() + 1);
+    PyObject_Free(const_cast<char*>(tp->tp_doc));
+    tp->tp_doc = whole;
+  }
+#endif
   return reinterpret_cast<PyTypeObject*>(type);
 }
 
