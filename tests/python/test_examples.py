@@ -44,7 +44,9 @@ EXPECTED = {
         "from 4 threads: 100/100, identical answers: True",
         "agent-42 holds (policy-4, skill-0); resonate returns ('agent-42', 'policy-4', 'skill-0', 1.008026123046875)",
         "roles resonating with agent-42's role vector: [('agent-42', 1.0)]"],
+    "text_classifier.py": ["accuracy: 1.00 (30/30)"],
 }
+ARGS = {"text_classifier.py": ("--generated", "--texts", "20", "--dim", "2048")}  # small, machine-independent
 
 
 @functools.lru_cache(maxsize=None)
@@ -64,7 +66,7 @@ def test_every_example_is_run():
 
 @pytest.mark.parametrize("script", sorted(EXPECTED))
 def test_example_prints_its_results(script):
-    lines = run(script).splitlines()
+    lines = run(script, *ARGS.get(script, ())).splitlines()
     for want in EXPECTED[script]:
         assert any(got.startswith(want) for got in lines), f"{want!r} not in the output of {script}"
 
