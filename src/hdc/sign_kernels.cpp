@@ -46,6 +46,10 @@ constexpr auto kMasks = [] {
   return t;
 }();
 
+// GCC 12 takes the lane-by-lane start below for a read of uninitialised lanes when it
+// splits the vectors for the baseline clone; every lane is written before it is read.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // G blocks side by side, two 8-lane accumulators each (rows 0-7 and 8-15);
 // inlined into each clone of sign_dots_lanes8, so compiled for that clone's target.
 template <std::size_t G>
@@ -70,6 +74,7 @@ template <std::size_t G>
     }
   }
 }
+#pragma GCC diagnostic pop
 
 #if defined(__x86_64__) && !defined(__clang__) && !defined(MHDC_NO_CLONES)
 __attribute__((target_clones("avx2", "default")))
