@@ -21,7 +21,7 @@ Hypervector filled(std::uint64_t dim, float x) {
   return v;
 }
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(MHDC_NO_CLONES)
 #define MHDC_SCHED_CLONES __attribute__((target_clones("avx2", "default")))
 #define MHDC_POPCNT_CLONES __attribute__((target_clones("popcnt", "default")))
 #else

@@ -1,5 +1,6 @@
-// The vectorised reductions against their scalar twins (bit for bit), and the
-// rotation and Hebbian update against literal transcriptions of their definitions.
+// Every vectorised kernel against its scalar twin and the literal index-order loop,
+// bit for bit: the exact-sum dot, RowBank and dots_rows lane scans, the sign-bit
+// kernels (each one the CPU runs) and the ChaCha four-block refill.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -9,196 +10,155 @@
 #include <random>
 #include <vector>
 
-#include "hdc/algebra.hpp"
 #include "hdc/kernels.hpp"
+#include "hdc/rng.hpp"
+#include "hdc/sign_kernels.hpp"
 
 using namespace mhdc;
 using namespace mhdc::hdc;
 
 namespace {
 
-// Values that stress rounding and propagation: ordinary, signed zeros, subnormals,
-// huge, infinities and NaN, mixed with bipolar entries.
-float awkward(std::mt19937& g) {
-  static const float special[] = {0.0f, -0.0f, 1.0f, -1.0f, 1e-45f, -1e-45f, 1.17549435e-38f,
-                                  3e38f, -3e38f, std::numeric_limits<float>::infinity(),
-                                  -std::numeric_limits<float>::infinity(),
-                                  std::numeric_limits<float>::quiet_NaN(), 0.1f, 16777217.0f};
-  switch (g() % 4) {
-    case 0: return special[g() % std::size(special)];
-    case 1: return (g() & 1) ? 1.0f : -1.0f;
-    default: return std::uniform_real_distribution<float>(-4.0f, 4.0f)(g);
-  }
+// NaN payloads may follow operand order, which the compiler may commute; all else must agree.
+std::uint32_t canon(float x) { return std::isnan(x) ? 0x7fc00000u : std::bit_cast<std::uint32_t>(x); }
+
+float literal(const float* a, const float* b, std::size_t n, float init) {
+  for (std::size_t i = 0; i < n; ++i) init = init + a[i] * b[i];
+  return init;
+}
+std::uint32_t want(const std::vector<float>& a, const std::vector<float>& b, float init) {
+  return canon(literal(a.data(), b.data(), std::min(a.size(), b.size()), init));
 }
 
-std::vector<float> vec(std::mt19937& g, std::size_t n, bool special) {
+constexpr float kInf = std::numeric_limits<float>::infinity(), kNaN = std::numeric_limits<float>::quiet_NaN();
+const float kSpecial[] = {0.5f, 1e-45f, -1e-45f, 1.17549435e-38f, 8388607.5f, 3e38f, kInf, -kInf, kNaN, 16777216.0f, 8388609.0f};
+
+// The kinds the exactness test tells apart: bipolar, signed-zero bipolar, small integers,
+// general, and bipolar with one special value dropped in.
+enum Kind { bipolar, zeros, small_int, general, one_special, kKinds };
+std::vector<float> make(std::mt19937& g, std::size_t n, int kind) {
   std::vector<float> v(n);
-  for (auto& x : v) x = special ? awkward(g) : std::uniform_real_distribution<float>(-1.0f, 1.0f)(g);
+  for (auto& x : v)
+    x = kind == small_int ? static_cast<float>(static_cast<int>(g() % 17) - 8)
+        : kind == general ? std::uniform_real_distribution<float>(-1.0f, 1.0f)(g)
+                          : ((g() & 1) ? 1.0f : -1.0f) * (kind == zeros && (g() & 1) ? 0.0f : 1.0f);
+  if (kind == one_special && n) v[g() % n] = kSpecial[g() % std::size(kSpecial)];
   return v;
 }
 
-// Bit pattern, with every NaN collapsed to one: which NaN an add of two NaN
-// operands returns depends on operand order, which the compiler may commute;
-// NaN-ness itself, signed zeros and every finite bit must agree.
-std::uint32_t bits(float x) { return std::isnan(x) ? 0x7fc00000u : std::bit_cast<std::uint32_t>(x); }
-
-float literal_dot(const float* q, const float* r, std::size_t m, float init) {
-  float s = init;
-  for (std::size_t i = 0; i < m; ++i) s = s + q[i] * r[i];
-  return s;
-}
+const std::size_t kLengths[] = {0, 1, 31, 32, 33, 65, 127, 128, 129, 1023, 1024, 1025, 1056, 1057, 2049, 10031};
+const float kInits[] = {0.0f, -0.0f, 3.0f, 0.5f, 16777215.0f, 16777216.0f, kInf, kNaN};
 
 }  // namespace
 
-TEST(Kernels, RowBankDotsMatchScalarBitForBit) {
+TEST(ExactDot, IndexOrderOnEveryKindLengthAndInit) {
+  std::mt19937 g(101);
+  for (int kind = 0; kind < kKinds; ++kind)
+    for (std::size_t n : kLengths) {
+      const auto a = make(g, n, kind), b = make(g, n, kind);
+      for (float init : kInits)
+        ASSERT_TRUE(canon(dot(a, b, init)) == want(a, b, init) && canon(dot_scalar(a.data(), b.data(), n, init)) == want(a, b, init))
+            << kind << ' ' << n << ' ' << init;
+    }
+  // Sums that pass 2^24: 4096 products of 4096, then ones that index order loses.
+  for (std::size_t ones : {1u, 31u, 2000u})
+    for (bool first : {false, true}) {
+      std::vector<float> a(ones + 4096, 64.0f);
+      std::fill_n(a.begin() + (first ? 0 : 4096), ones, 1.0f);
+      for (float init : {0.0f, -0.0f, 1.0f, -16777215.0f})
+        EXPECT_EQ(canon(dot(a, a, init)), want(a, a, init)) << ones << first;
+    }
+  // One value that fails the exactness test at each place around the checked chunks,
+  // and all products -0.0 but one +0.0 (a zero sum's sign is order-free too).
+  std::vector<float> a = make(g, 5000, bipolar), b = make(g, 5000, bipolar), z(5000, -0.0f);
+  for (std::size_t p : {0u, 31u, 127u, 128u, 1000u, 1023u, 1152u, 2080u, 4999u})
+    for (float x : {0.1f, kNaN, 16777216.0f, 0.0f}) {
+      auto c = a, y = z;
+      c[p] = y[p] = x;
+      for (float init : {0.0f, -0.0f})
+        ASSERT_TRUE(canon(dot(c, b, init)) == want(c, b, init) && canon(dot(a, y, init)) == want(a, y, init)) << p << x;
+    }
+}
+
+// RowBank (rows padded or cut to its width, 1..9 blocks of lanes) and dots_rows
+// (rows of mixed kinds at a stride): fast == scalar == literal, nothing written past the rows.
+TEST(LaneScans, RowBankAndDotsRows) {
   std::mt19937 g(11);
-  for (std::size_t rows = 0; rows <= 40; ++rows) {
-    for (std::size_t width : {0u, 1u, 3u, 7u, 8u, 9u, 16u, 31u, 64u, 70u}) {
-      for (int variant = 0; variant < 4; ++variant) {
-        const bool special = variant & 1;
-        const float init = (variant & 2) ? -0.0f : 0.0f;
+  for (std::size_t rows : {0u, 1u, 7u, 8u, 9u, 16u, 17u, 31u, 33u, 40u, 72u})
+    for (std::size_t width : {0u, 1u, 9u, 31u, 37u, 70u, 1029u})
+      for (float init : {0.0f, -0.0f}) {
         RowBank bank(width);
-        std::vector<std::vector<float>> kept;
+        const std::size_t stride = width + rows % 3;
+        std::vector<float> flat(rows * stride + 1);
         for (std::size_t r = 0; r < rows; ++r) {
-          // Rows shorter or longer than the width are padded with 0 or cut.
-          auto row = vec(g, width + (r % 3) - 1 + (width == 0), special);
-          bank.push(row);
-          row.resize(width, 0.0f);
-          kept.push_back(row);
+          auto row = make(g, width + r % 3, static_cast<int>(g() % kKinds));  // one or two elements too many
+          const bool short_row = r % 4 == 3 && width;
+          if (short_row) row[width - 1] = 0.0f;  // pushed one short instead: padded with 0
+          bank.push(HvView(row.data(), short_row ? width - 1 : row.size()));
+          std::copy_n(row.begin(), width, flat.begin() + static_cast<std::ptrdiff_t>(r * stride));
         }
-        ASSERT_EQ(bank.size(), rows);
-        const auto q = vec(g, width + 5, special);
+        const auto q = make(g, width + 5, static_cast<int>(g() % kKinds));
         for (std::size_t m : {width, width / 2, width + 5}) {
-          std::vector<float> fast(rows + 1, 42.0f), slow(rows + 1, 42.0f);
-          bank.dots(q.data(), m, fast.data(), init);
-          bank.dots_scalar(q.data(), m, slow.data(), init);
-          EXPECT_EQ(fast[rows], 42.0f) << "wrote past the rows";
-          for (std::size_t r = 0; r < rows; ++r) {
-            const float want = literal_dot(q.data(), kept[r].data(), std::min(m, width), init);
-            ASSERT_EQ(bits(fast[r]), bits(slow[r])) << rows << ' ' << width << ' ' << m << ' ' << r;
-            ASSERT_EQ(bits(slow[r]), bits(want)) << rows << ' ' << width << ' ' << m << ' ' << r;
+          const std::size_t mr = std::min(m, width);
+          std::vector<std::vector<float>> out(4, std::vector<float>(rows + 1, 42.0f));
+          bank.dots(q.data(), m, out[0].data(), init);
+          bank.dots_scalar(q.data(), m, out[1].data(), init);
+          dots_rows(q.data(), flat.data(), rows, stride, mr, out[2].data(), init);
+          dots_rows_scalar(q.data(), flat.data(), rows, stride, mr, out[3].data(), init);
+          for (std::size_t k = 0; k < 4; ++k) {
+            EXPECT_EQ(out[k][rows], 42.0f) << k << " wrote past the rows";
+            for (std::size_t r = 0; r < rows; ++r)
+              ASSERT_EQ(canon(out[k][r]), canon(literal(q.data(), flat.data() + r * stride, mr, init)))
+                  << k << ' ' << rows << ' ' << width << ' ' << m << ' ' << r;
           }
         }
       }
-    }
-  }
 }
 
-TEST(Kernels, DotsRowsMatchScalarBitForBit) {
+TEST(SignKernels, EveryKernelIsTheIndexOrderSum) {
   std::mt19937 g(12);
-  for (std::size_t k = 0; k <= 40; ++k) {
-    for (std::size_t m : {0u, 1u, 5u, 8u, 17u, 64u, 70u}) {
-      for (int variant = 0; variant < 4; ++variant) {
-        const bool special = variant & 1;
-        const float init = (variant & 2) ? -0.0f : 0.0f;
-        const std::size_t stride = m + (k % 3);
-        const auto rows = vec(g, k * stride + 1, special);
-        const auto q = vec(g, m, special);
-        std::vector<float> fast(k + 1, 7.0f), slow(k + 1, 7.0f);
-        dots_rows(q.data(), rows.data(), k, stride, m, fast.data(), init);
-        dots_rows_scalar(q.data(), rows.data(), k, stride, m, slow.data(), init);
-        EXPECT_EQ(fast[k], 7.0f);
-        for (std::size_t r = 0; r < k; ++r) {
-          ASSERT_EQ(bits(fast[r]), bits(slow[r])) << k << ' ' << m << ' ' << r;
-          ASSERT_EQ(bits(slow[r]), bits(literal_dot(q.data(), rows.data() + r * stride, m, init)));
+  for (std::size_t rows : {1u, 15u, 16u, 17u, 48u, 63u, 64u, 65u, 100u, 1100u})
+    for (std::size_t m : {0u, 1u, 7u, 33u, 300u}) {
+      const std::size_t nblocks = (rows + kSignRows - 1) / kSignRows;
+      const auto full = make(g, nblocks * kSignRows * m, bipolar);
+      std::vector<std::vector<std::uint8_t>> store(nblocks, std::vector<std::uint8_t>(sign_block_bytes(m), 0xff));
+      std::vector<const std::uint8_t*> blocks;
+      for (std::size_t r = 0; r < nblocks * kSignRows; ++r) {
+        clear_signs(store[r / kSignRows].data(), m, r % kSignRows);
+        for (std::size_t i = 0; i < m; ++i) put_sign(store[r / kSignRows].data(), i, r % kSignRows, full[r * m + i] < 0);
+      }
+      for (const auto& b : store) blocks.push_back(b.data());
+      auto q = make(g, m, static_cast<int>(g() % kKinds));
+      for (float& x : q) x = std::isnan(x) ? 2.5f : x;  // a NaN's own sign bit is the one thing kernels may differ in
+      for (float init : {0.0f, -0.0f, 0.75f})
+        for (SignKernel k : {SignKernel::automatic, SignKernel::lanes8, SignKernel::avx512, SignKernel::scalar}) {
+          if (!sign_kernel_available(k)) continue;
+          std::vector<float> out(rows + 1, 9.0f);
+          sign_dots(blocks.data(), nblocks, rows, q.data(), m, init, out.data(), k);
+          EXPECT_EQ(out[rows], 9.0f) << "wrote past the rows";
+          for (std::size_t r = 0; r < rows; ++r)
+            ASSERT_EQ(canon(out[r]), canon(literal(q.data(), &full[r * m], m, init))) << int(k) << ' ' << rows << ' ' << m << ' ' << r;
         }
-      }
     }
-  }
 }
 
-TEST(Kernels, SignedZeroInit) {
-  const float q[2] = {1.0f, -1.0f}, r[2] = {-0.0f, 0.0f};
-  EXPECT_EQ(bits(dot(q, r, 2, -0.0f)), bits(-0.0f));  // every product is -0.0
-  EXPECT_EQ(bits(dot(q, r, 2, 0.0f)), bits(0.0f));
-  RowBank bank(2);
-  bank.push(HvView(r, 2));
-  float out = 1.0f;
-  bank.dots(q, 2, &out, -0.0f);
-  EXPECT_EQ(bits(out), bits(-0.0f));
-}
-
-TEST(Algebra, PermuteMatchesDefinition) {
-  std::mt19937 g(13);
-  const std::int32_t imin = std::numeric_limits<std::int32_t>::min();
-  const std::int32_t imax = std::numeric_limits<std::int32_t>::max();
-  for (std::int32_t d = 0; d <= 70; ++d) {
-    const auto v = vec(g, static_cast<std::size_t>(d), true);
-    for (std::int32_t n : {0, 1, -1, 2, -5, 7, d, -d, d + 1, -d - 1, 3 * d - 2, imin, imax, imin + 1,
-                           static_cast<std::int32_t>(g())}) {
-      const Hypervector out = permute(v, n);
-      ASSERT_EQ(out.size(), v.size());
-      if (d == 0) continue;
-      const std::int32_t k = ((n % d) + d) % d;  // 32-bit arithmetic, as defined
-      Hypervector want(v.size());
-      for (std::int32_t i = 0; i < d; ++i) want[(i + k) % d] = v[i];
-      for (std::int32_t i = 0; i < d; ++i) ASSERT_EQ(bits(out[i]), bits(want[i])) << d << ' ' << n << ' ' << i;
+// The baseline (SSE2) and dispatched (AVX2 here) refills against the scalar twin and
+// one block at a time; counters near 2^32 - 4 and 2^64 - 4 carry into the high word or wrap.
+TEST(ChaCha, FourBlockRefillsMatchScalar) {
+  std::mt19937_64 g(0xc4ac4a);
+  for (int t = 0; t < 400; ++t) {
+    std::uint32_t key[8], want[64], base[64], fast[64], one[16];
+    for (auto& k : key) k = static_cast<std::uint32_t>(g());
+    const std::uint64_t r = g(), counter = t % 4 == 0 ? (r & ~0xffffffffULL) | (0xfffffffcULL + r % 4)
+                                          : t % 4 == 1 ? ~0ULL - r % 4 : t % 4 == 2 ? r % 1000 : r;
+    const std::uint64_t stream = t % 3 ? g() : 0;
+    const int dr = static_cast<int>(1 + g() % 10);
+    chacha4_scalar(key, counter, stream, dr, want);
+    detail::chacha4_baseline(key, counter, stream, dr, base);
+    chacha4(key, counter, stream, dr, fast);
+    for (int w = 0; w < 64; ++w) {
+      if (w % 16 == 0) chacha_block(key, counter + w / 16, stream, dr, one);
+      ASSERT_TRUE(base[w] == want[w] && fast[w] == want[w] && want[w] == one[w % 16]) << t << ' ' << w;
     }
   }
-  const std::vector<float> abcd = {1, 2, 3, 4};
-  EXPECT_EQ(permute(abcd, 1), (Hypervector{4, 1, 2, 3}));
-  EXPECT_EQ(permute(abcd, -1), (Hypervector{2, 3, 4, 1}));
-  EXPECT_EQ(permute(abcd, -5), permute(abcd, 3));
-}
-
-namespace {
-
-// The double loop exactly as defined, with the bound i * dim + j < len(W) taken
-// over the integers (no wrap-around).
-Hypervector literal_hebbian(HvView w, HvView pre, HvView post, float lr, std::uint64_t dim) {
-  Hypervector out(w.begin(), w.end());
-  const std::uint64_t rows = std::min<std::uint64_t>(pre.size(), dim);
-  const std::uint64_t cols = std::min<std::uint64_t>(post.size(), dim);
-  for (std::uint64_t i = 0; i < rows; ++i) {
-    const float a = pre[i] * lr;
-    for (std::uint64_t j = 0; j < cols; ++j) {
-      if (!(j == i || (i + j) % 7 == 0)) continue;
-      const unsigned __int128 idx = static_cast<unsigned __int128>(i) * dim + j;
-      if (idx >= out.size()) continue;
-      out[static_cast<std::size_t>(idx)] = post[j] * a + out[static_cast<std::size_t>(idx)];
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
-TEST(Algebra, HebbianMatchesLiteralDoubleLoop) {
-  std::mt19937 g(14);
-  for (std::uint64_t dim = 0; dim <= 16; ++dim) {
-    for (std::size_t wlen : {std::size_t{0}, std::size_t{1}, static_cast<std::size_t>(dim * dim / 2),
-                             static_cast<std::size_t>(dim * dim), static_cast<std::size_t>(dim * dim + 9)}) {
-      for (int t = 0; t < 4; ++t) {
-        const auto w = vec(g, wlen, t & 1);
-        const auto pre = vec(g, dim + (t % 3) - 1 + (dim == 0), t & 1);
-        const auto post = vec(g, dim + 2 - (t % 3) * 2 + 2, t & 1);
-        const float lr = t == 3 ? -0.0f : std::uniform_real_distribution<float>(-1.0f, 1.0f)(g);
-        const Hypervector got = hebbian(w, pre, post, lr, dim);
-        const Hypervector want = literal_hebbian(w, pre, post, lr, dim);
-        ASSERT_EQ(got.size(), want.size());
-        for (std::size_t i = 0; i < got.size(); ++i)
-          ASSERT_EQ(bits(got[i]), bits(want[i])) << dim << ' ' << wlen << ' ' << t << ' ' << i;
-      }
-    }
-  }
-  // Dimensions far beyond the weights: only row 0 (and possibly row 1) can land inside W.
-  for (std::uint64_t dim : {std::uint64_t{1} << 32, (std::uint64_t{1} << 63) + 5, ~std::uint64_t{0}, std::uint64_t{20}}) {
-    const auto w = vec(g, 30, false);
-    const auto pre = vec(g, 9, false), post = vec(g, 40, false);
-    const Hypervector got = hebbian(w, pre, post, 0.5f, dim);
-    const Hypervector want = literal_hebbian(w, pre, post, 0.5f, dim);
-    for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(bits(got[i]), bits(want[i])) << dim << ' ' << i;
-  }
-  // The documented example: 16 cells, diagonal and anti-diagonal of an 8 x 8 matrix.
-  const Hypervector z(64, 0.0f), ones(8, 1.0f);
-  const Hypervector h = hebbian(z, ones, ones, 0.1f, 8);
-  int changed = 0;
-  for (int i = 0; i < 8; ++i)
-    for (int j = 0; j < 8; ++j) {
-      const bool sel = i == j || i + j == 7;
-      EXPECT_EQ(h[i * 8 + j], sel ? 0.1f : 0.0f) << i << ' ' << j;
-      changed += h[i * 8 + j] != 0.0f;
-    }
-  EXPECT_EQ(changed, 16);
-  EXPECT_EQ(hebbian(ones, ones, ones, 0.1f, 0), ones);
 }
