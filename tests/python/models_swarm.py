@@ -1,5 +1,4 @@
 """Reference models of PyHoloSwarm and PyHoloCPUScheduler: numpy float32, every sum in index order."""
-import math
 
 import numpy as np
 
@@ -17,7 +16,7 @@ def norm(x):
     """A result with every float as its 32-bit pattern (any NaN as 'nan'), for exact comparison."""
     if isinstance(x, (list, tuple, np.ndarray)):
         return [norm(v) for v in x]
-    return ("nan" if math.isnan(x) else bits([x])[0]) if isinstance(x, (float, np.floating)) else x
+    return ("nan" if np.isnan(x) else bits([x])[0]) if isinstance(x, (float, np.floating)) else x
 
 
 def call(obj, name, *args):

@@ -27,8 +27,9 @@ SHORT = st.lists(st.sampled_from([1.0, -1.0, 0.0, 0.5, 2.0, -3.5, NAN, INF]), ma
 
 
 OPS = st.one_of(st.tuples(st.sampled_from(["store_memory", "recall", "generate_role"]), TEXT),
-                st.tuples(st.just("process_feedback"), SIGNAL),  # the head is built with this dim and capacity:
-                st.tuples(st.just("quantum_grover_search"), SHORT, st.lists(SHORT, max_size=3), st.lists(SHORT, max_size=3)))
+                st.tuples(st.just("process_feedback"), SIGNAL),
+                # the embedded head is built with the scheduler's dim and capacity
+                st.tuples(st.just("quantum_grover_search"), SHORT, *[st.lists(SHORT, max_size=3)] * 2))
 
 
 @settings(max_examples=60, deadline=None)
@@ -42,9 +43,8 @@ ROWS = {
     # codebook rows ending just before, at and just after a 64-bit word
     **{f"recall-{d}": (d, 1, [("store_memory", t) for t in WORDS] + [("recall", f"p{i}") for i in range(30)])
        for d in (1, 63, 64, 65)},
-    "saturated": (24, 1, [("store_memory", "same")] * 30 + [("recall", t) for t in ("same", "other", "x", "y")]),
     "dim-0": (0, 5, [("store_memory", "x"), ("recall", "x"), ("generate_role", "x"), ("process_feedback", 1.0)]),
-    "feedback": (3, 1, [("process_feedback", x) for x in (0.5000000001, 0.5 + 2**-24, 0.5 - 2**-25, 2.0, -INF, 0.7, NAN)]),
+    "feedback": (3, 1, [("process_feedback", x) for x in (0.5000000001, 0.5 + 2**-24, 0.5 - 2**-25, 2, -INF, NAN)]),
     "score-0.3": (20, 1, [("store_memory", "a"), ("recall", "p14")]),  # 7 of 20 differ: (20 - 14) / 20, not above
 }
 
