@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Fuzzing with a fixed budget (`make fuzz`; not part of CI):
-#   1. the hypothesis fuzz tests with many more examples than the suite runs,
+#   1. the hypothesis test of hostile arguments with many more examples than the suite runs,
 #      under AddressSanitizer + UBSan (the build of tools/sanitize.sh);
-#   2. the atheris target tests/fuzz/fuzz_frame.py against the installed
+#   2. the atheris target tools/fuzz_frame.py against the installed
 #      module, coverage-guided (the sanitizer runtime would take over the
 #      coverage hooks), growing a corpus in build/fuzz/corpus;
 #   3. the same target under the sanitizers, starting from that corpus.
 # FUZZ_EXAMPLES (default 200) sets the hypothesis examples per entry point,
 # FUZZ_SECONDS (default 60) the time of each atheris run. Crashing inputs are
 # written to build/fuzz/crash-*; rerun one with
-#   PYTHONPATH=build/fuzz/site .venv/bin/python tests/fuzz/fuzz_frame.py <file>
+#   PYTHONPATH=build/fuzz/site .venv/bin/python tools/fuzz_frame.py <file>
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -31,13 +31,13 @@ fi
 FLAGS=(-detect_leaks=0 -rss_limit_mb=4096 -timeout=30 -max_len=1024 -artifact_prefix="$OUT/")
 
 echo "fuzz: hypothesis under the sanitizers, ${FUZZ_EXAMPLES:-200} examples per entry point"
-MHDC_FUZZ_EXAMPLES=${FUZZ_EXAMPLES:-200} bash tools/sanitize.sh tests/python/test_fuzz.py
+MHDC_FUZZ_EXAMPLES=${FUZZ_EXAMPLES:-200} bash tools/sanitize.sh tests/python/test_reliability.py -k hostile
 
 echo "fuzz: atheris, coverage-guided, ${SECONDS_EACH} s"
-PYTHONPATH=$SITE "$VENV/python" tests/fuzz/fuzz_frame.py -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" \
+PYTHONPATH=$SITE "$VENV/python" tools/fuzz_frame.py -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" \
   "$OUT/corpus"
 
 echo "fuzz: atheris under the sanitizers, from the corpus, ${SECONDS_EACH} s"
-MHDC_EXTRA_PYTHONPATH=$SITE bash tools/sanitize.sh --run "$VENV/python" tests/fuzz/fuzz_frame.py \
+MHDC_EXTRA_PYTHONPATH=$SITE bash tools/sanitize.sh --run "$VENV/python" tools/fuzz_frame.py \
   -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" "$OUT/corpus"
 echo "fuzz: no failures"

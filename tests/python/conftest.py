@@ -1,8 +1,2 @@
-import os
-import sys
-
-# Developers may point PYTHONPATH at a CMake build directory; otherwise the
-# installed package is used.
+# Developers may point PYTHONPATH at a CMake build directory; otherwise the installed package is used.
 import morvelan_hdc  # noqa: F401
-
-collect_ignore: list[str] = []

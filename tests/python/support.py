@@ -1,6 +1,5 @@
-"""Small helpers every test module shares: 32-bit float views, exact comparison,
-deterministic vectors, the panic type check, and a plain SipHash (the reference the
-encoders are compared against)."""
+# Small helpers every test module shares: 32-bit float views, exact comparison, deterministic
+# vectors, the panic type check, and a plain SipHash (the reference the encoders are compared against).
 from __future__ import annotations
 
 import functools
@@ -14,17 +13,17 @@ M64 = (1 << 64) - 1
 
 
 def f32(x: float) -> float:
-    """x rounded to a 32-bit float, widened back exactly."""
+    # x rounded to a 32-bit float, widened back exactly.
     return float(F32(x))
 
 
 def bits(xs: Any) -> list[int]:
-    """The 32-bit patterns of a vector, so NaN payloads and -0.0 compare exactly."""
+    # The 32-bit patterns of a vector, so NaN payloads and -0.0 compare exactly.
     return np.asarray(xs, dtype=np.float32).view(np.uint32).tolist()
 
 
 def canon(x: Any) -> Any:
-    """A value with every float replaced by its 64-bit pattern (exact comparison of nested results)."""
+    # A value with every float replaced by its 64-bit pattern (exact comparison of nested results).
     if isinstance(x, float):
         return ("f", struct.pack("<d", x))
     if isinstance(x, (list, tuple)):
@@ -35,7 +34,7 @@ def canon(x: Any) -> Any:
 
 
 def bipolar(n: int, seed: int) -> list[float]:
-    """A deterministic bipolar vector (a tiny LCG; no generator state shared with the module)."""
+    # A deterministic bipolar vector (a tiny LCG; no generator state shared with the module).
     out, x = [], (seed * 2654435761 + 12345) & 0xFFFFFFFF
     for _ in range(n):
         x = (x * 1103515245 + 12345) & 0x7FFFFFFF
@@ -57,7 +56,7 @@ def _rotl(x: int, b: int) -> int:
 
 
 def siphash(c: int, d: int, k0: int, k1: int, msg: bytes) -> int:
-    """SipHash-c-d; the library uses c=1, d=3 with an all-zero key (`sip13`)."""
+    # SipHash-c-d; the library uses c=1, d=3 with an all-zero key (`sip13`).
     v0, v1 = k0 ^ 0x736F6D6570736575, k1 ^ 0x646F72616E646F6D
     v2, v3 = k0 ^ 0x6C7967656E657261, k1 ^ 0x7465646279746573
 

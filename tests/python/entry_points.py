@@ -1,0 +1,151 @@
+# Every entry point of the module in one table, with parameter and result kinds, plus instances with
+# a little history and a snapshot of everything a caller can observe of them. Entry syntax:
+# name[!](param:kind,...):result, "!" for a call that changes the instance, a trailing "?" for an
+# optional (=None) parameter, "@" for a property getter and "=" for its setter.
+import functools
+import os
+import re
+from typing import NamedTuple
+
+import morvelan_hdc as m
+from support import bipolar, canon
+
+SANITIZED = os.environ.get("MHDC_SANITIZED") == "1"
+DIM = 8
+TABLE = """
+: rand_bipolar(dim:dim):hv resonance(a:hv,b:hv):float hdc_bind(a:hv,b:hv):hv hdc_bundle(a:hv,b:hv):hv
+  hdc_unbind(compound:hv,key:hv):hv hebbian(weights:hv,pre:hv,post:hv,lr:f32,dim:u64):hv hdc_permute(v:hv,n:i32):hv
+  normalise_bipolar(v:hv):hv hv_hash(v:hv):int hv_hash_string(s:str,dim:dim):hv diagnostic_role(dim:dim):hv
+  encode_system_state(dim:dim,ram_pct:f32,cpu_pct:f32,error_count:u32,latency_us:u32):hv
+  bundle_diagnostics(payload:hv,ram_pct:f32,cpu_pct:f32,error_count:u32,latency_us:u32):hv
+  extract_system_state(bundled:hv):hv
+PyCausalMemory(dim:dim): store!(cause:hv,effect:hv,time:hv):none record!(cause:hv,effect:hv,time:hv):none
+  query_effect(cause:hv):opt_hv recall_effect(cause:hv):opt_hv query_cause(effect:hv):hvs recall_cause(effect:hv):hvs
+  query_by_time(time:hv):opt_hv recall_by_time(time:hv):opt_hv
+PyMultiHopReasoner(dim:dim): add_fact!(fact:hv):int add_link!(a:u64,b:u64):none reason(query:hv,hops:u64):reason
+  reset!():none
+PyMetacognition(dim:dim): record!(res:f32,coh:f32,acc:f32,context:hv,hash:u64):none success_rate():float
+  avg_resonance():float recommend():recs
+PySelfAudit(dim:dim): full_audit!(hv:hv):audit check_consistency(h1:hv,h2:hv):audit
+PyOptimizer(): apply!(action:str,delta:f32,reason:str):none rollback!():none get(name:str):opt_float
+  get_params():params
+PyQuantumAttentionHead(dim:dim,nqubits:u64): compute!(query:hv,keys:hvs,values:hvs):hv
+PyHoloCPUScheduler(dim:dim,quantum_capacity:u64): dimension():int quantum_capacity():int
+  store_memory!(target:str):none recall(target:str):bool export_holographic_state():hv
+  process_feedback!(signal:f32):none feedback_strength():float quantum_grover_search!(query:hv,keys:hvs,values:hvs):hv
+  run_audit_integrity_check():bool generate_role(label:str):hv dim@:int qc@:int
+PyHoloGenEngine(dim:dim): structural_dimension():int generate_pixel_geometry(x:u32,y:u32,frame_id:u64?):bytes
+  generate_material_mapping(position:fixed3,normal:fixed3,material_id:u32):bytes
+  generate_photon(position:pos,direction:fixed3?,wavelength:f32?):bytes
+  encode_bvh_node(min_bounds:fixed3,max_bounds:fixed3,left:bytes8,right:bytes8):int8s
+  simulate_counterfactual(root_state:any,intervention:any):int8s
+PyHoloSwarm(dim:dim): get_swarm_vector():hv add_agent!(role:str,r_hv:hv,policy:str,p_hv:hv,skill:str,s_hv:hv):none
+  add_paradox_trap!(names:strs,roles:hvs,keys:hvs):none
+  resonate(role_key:str,p_guess:hv,_s_guess:hv,max_iter:u64):resonate materialize(probe:hv,threshold:f32):ranked
+  dim@:int swarm_vector@:hv swarm_vector=(v:hv):none
+PyHKVC(dim:dim): store!(key:str,value:str,position:u64):none query(query_key:str):query count():int
+  position_score(position:u64):float accumulator_magnitude():hv
+"""
+
+
+class Entry(NamedTuple):
+    owner: str
+    name: str                  # "__new__" for a constructor
+    params: tuple
+    result: str
+    kind: str                  # function, ctor, method, noargs, getter, setter
+    mutates: bool = False
+    full = property(lambda s: f"{s.owner}.{s.name}" if s.owner else s.name)
+    names = property(lambda s: [n for n, _ in s.params])
+    kinds = property(lambda s: [k.rstrip("?") for _, k in s.params])
+    required = property(lambda s: sum(not k.endswith("?") for _, k in s.params))
+
+
+def _entries():
+    for block in re.split(r"\n(?=\S)", TABLE.strip()):
+        owner, ctor, body = re.match(r"(?:(\w+)\(([^)]*)\))?:(.*)", block, re.S).groups()
+        if owner:
+            yield Entry(owner, "__new__", tuple(tuple(p.split(":")) for p in ctor.split(",") if p), "self", "ctor")
+        for name, flag, params, result in re.findall(r"(\w+)([!@=]?)(?:\(([^)]*)\))?:(\w+)", body):
+            ps = tuple(tuple(p.split(":")) for p in params.split(",") if p)
+            kind = {"@": "getter", "=": "setter"}.get(flag) or ("method" if ps else "noargs") if owner else "function"
+            yield Entry(owner, name, ps, result, kind, flag in ("!", "="))
+
+
+ALL = list(_entries())
+CLASSES = [e.owner for e in ALL if e.kind == "ctor"]
+THREAD_BOUND = [c for c in CLASSES if c != "PyHoloSwarm"]
+
+
+def invoke(e, target, args, kwargs=None):
+    if e.kind in ("getter", "setter"):
+        return getattr(target, e.name) if e.kind == "getter" else setattr(target, e.name, args[0])
+    return getattr(m if e.kind in ("ctor", "function") else target, e.owner if e.kind == "ctor" else e.name)(
+        *args, **(kwargs or {}))
+
+
+GOOD = {"hv": lambda d, s: bipolar(d, s), "hvs": lambda d, s: [bipolar(d, s), bipolar(d, s + 1)],
+        "str": lambda d, s: ["alpha", "learning_rate_increase", "beta", "learning_rate"][s % 4],
+        "strs": lambda d, s: ["t0", "t1"], "f32": lambda d, s: [0.5, 1.0, 0.25, -0.75][s % 4],
+        "u64": lambda d, s: s % 3, "u32": lambda d, s: s % 3, "i32": lambda d, s: s - 1, "dim": lambda d, s: d,
+        "fixed3": lambda d, s: [0.5, -1.0, 2.0 + s], "pos": lambda d, s: ["red", [0.0, 1.0, 2.0]][s % 2],
+        "bytes8": lambda d, s: [int(x) for x in bipolar(d, s)], "any": lambda d, s: [int(x) for x in bipolar(d, s)]}
+FIXED = {"PyHoloGenEngine.generate_photon": lambda d: [[0.0, 1.0, 2.0], [0.0, 0.0, 1.0], 500.0],
+         "PyHoloCPUScheduler.__new__": lambda d: [d, 4], "PyQuantumAttentionHead.__new__": lambda d: [d, 2]}
+
+
+def engine_dim(owner):
+    return 64 if owner == "PyHoloGenEngine" else DIM   # photons need dim >= 32
+
+
+def good_args(e, dim=None, seed=0):
+    d = engine_dim(e.owner) if dim is None else dim
+    return FIXED[e.full](d) if e.full in FIXED else [GOOD[k](d, seed + i) for i, k in enumerate(e.kinds)]
+
+
+@functools.lru_cache(maxsize=4)
+def vecs(d):
+    return [bipolar(d, s) for s in range(6)] + [bipolar(d, 99)]
+
+
+HISTORY = {   # calls that give a fresh instance its history
+    "PyCausalMemory": lambda o, v: (o.store(v[0], v[1], v[2]), o.record(v[1], v[3], v[4])),
+    "PyMultiHopReasoner": lambda o, v: ([o.add_fact(x) for x in v[:3]], o.add_link(0, 1)),
+    "PyMetacognition": lambda o, v: (o.record(0.9, 0.5, 0.75, v[0], 7), o.record(0.2, 0.25, 0.5, v[1], 9)),
+    "PySelfAudit": lambda o, v: (o.full_audit(v[0]), o.full_audit(v[1])),
+    "PyOptimizer": lambda o, v: (o.apply("learning_rate_increase", 0.125, "r"), o.apply("momentum_decrease", 0.25, "")),
+    "PyHoloCPUScheduler": lambda o, v: (o.store_memory("alpha"), o.store_memory("beta"), o.process_feedback(0.75)),
+    "PyHoloSwarm": lambda o, v: (o.add_agent("r0", v[0], "p0", v[1], "s0", v[2]),
+                                 o.add_agent("r1", v[3], "p1", v[4], "s1", v[5])),
+    "PyHKVC": lambda o, v: (o.store("k0", "v0", 0), o.store("k1", "v1", 3)),
+}
+# Probes that change state (full_audit, rollback, add_fact) are part of a snapshot: twins get the same.
+PROBES = {
+    "PyCausalMemory": lambda o, v: [f(x) for f in (o.query_effect, o.query_cause, o.query_by_time) for x in v],
+    "PyMultiHopReasoner": lambda o, v: [o.reason(x, 3) for x in v[:3] + v[6:]] + [o.add_fact(v[6])],
+    "PyMetacognition": lambda o, v: [o.success_rate(), o.avg_resonance(), o.recommend()],
+    "PySelfAudit": lambda o, v: [o.full_audit(v[6]), o.full_audit([-x for x in v[1]])],
+    "PyOptimizer": lambda o, v: [(o.get_params(), o.rollback())[0] for _ in range(4)],
+    "PyQuantumAttentionHead": lambda o, v: [o.compute(v[0], v[:2], v[2:4])],
+    "PyHoloCPUScheduler": lambda o, v: [
+        o.dim, o.qc, o.dimension(), o.quantum_capacity(), o.export_holographic_state(), o.feedback_strength(),
+        o.recall("alpha"), o.recall("beta"), o.recall("zeta"), o.run_audit_integrity_check(), o.generate_role("x"),
+        o.quantum_grover_search(v[0], v[:2], v[2:4])],
+    "PyHoloGenEngine": lambda o, v: [o.structural_dimension(), o.generate_pixel_geometry(1, 2), o.generate_photon("red")],
+    "PyHoloSwarm": lambda o, v: [o.dim, o.swarm_vector, o.get_swarm_vector(), o.materialize(v[6], -float("inf")),
+                                 o.resonate("r0", v[1], [], 5)],
+    "PyHKVC": lambda o, v: [o.count(), o.accumulator_magnitude(), o.query("k0"), o.query("k1"), o.query("nope"),
+                            o.position_score(0), o.position_score(3)],
+}
+
+
+def make(owner, dim=None):
+    d = engine_dim(owner) if dim is None else dim
+    ctor = next(e for e in ALL if e.owner == owner and e.kind == "ctor")
+    o = invoke(ctor, None, good_args(ctor, d))
+    HISTORY.get(owner, lambda o, v: None)(o, vecs(d))
+    return o
+
+
+def snapshot(owner, o, dim=None, digest=canon):
+    return digest(PROBES[owner](o, vecs(engine_dim(owner) if dim is None else dim)))
