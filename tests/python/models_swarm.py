@@ -1,4 +1,4 @@
-"""Reference models of PyHoloSwarm and PyHoloCPUScheduler: numpy float32, every sum in index order."""
+# Reference models of PyHoloSwarm and PyHoloCPUScheduler: numpy float32, every sum in index order.
 
 import numpy as np
 
@@ -12,15 +12,15 @@ def a32(v):
     return np.asarray(v, F)
 
 
+# A result with every float as its 32-bit pattern (any NaN as 'nan'), for exact comparison.
 def norm(x):
-    """A result with every float as its 32-bit pattern (any NaN as 'nan'), for exact comparison."""
     if isinstance(x, (list, tuple, np.ndarray)):
         return [norm(v) for v in x]
     return ("nan" if np.isnan(x) else bits([x])[0]) if isinstance(x, (float, np.floating)) else x
 
 
+# norm(obj.name(*args)), or the text of the ValueError it raised.
 def call(obj, name, *args):
-    """norm(obj.name(*args)), or the text of the ValueError it raised."""
     try:
         return norm(getattr(obj, name)(*args))
     except ValueError as e:

@@ -1,4 +1,4 @@
-"""PyHoloSwarm against its model, bit for bit after every call: random call sequences and boundary rows."""
+# PyHoloSwarm against its model, bit for bit after every call: random call sequences and boundary rows.
 import math
 
 import numpy as np
