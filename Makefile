@@ -11,7 +11,7 @@ JOBS   ?= 2
 export PATH := $(CURDIR)/$(VENV)/bin:$(PATH)
 export CMAKE_BUILD_PARALLEL_LEVEL := $(JOBS)
 
-.PHONY: demo test install gtest cpp-test py-test typecheck bench bench-instructions sanitize fuzz wheel clean
+.PHONY: demo test install gtest cpp-test py-test typecheck bench bench-instructions sanitize fuzz wheel mutants clean
 
 $(VPY):
 	$(PYTHON) -m venv $(VENV)
@@ -65,6 +65,16 @@ fuzz: install
 
 wheel: $(DEPS)
 	bash tools/wheel_smoke.sh
+
+# Mutation testing, not part of `make test`: e.g. make mutants MUTANTS_FLAGS="--sample 130 --seed 1".
+# universalmutator only generates the mutants, from a venv of its own.
+MUT_VENV := .venv-mutants
+$(MUT_VENV)/bin/mutate:
+	$(PYTHON) -m venv $(MUT_VENV)
+	$(MUT_VENV)/bin/pip install --quiet --disable-pip-version-check universalmutator==1.14.1
+
+mutants: gtest install $(MUT_VENV)/bin/mutate
+	$(PYTHON) tools/mutants.py $(MUTANTS_FLAGS)
 
 clean:
 	rm -rf $(BUILD)
