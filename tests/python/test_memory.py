@@ -62,7 +62,7 @@ def test_causal_matches_model(dim, plain, data):
 def test_reasoner_matches_model(dim, data):
     r, model = m.PyMultiHopReasoner(dim), models_memory.MultiHopReasoner(dim)
     vec = st.lists(st.sampled_from([1.0, -1.0, 0.0, 0.5]) | ODD, max_size=12)
-    for _ in range(data.draw(st.integers(0, 60))):
+    for _ in range(data.draw(st.integers(0, 40))):
         end, facts = st.integers(0, len(model.facts) + 1), [f.tolist() for f in model.facts] or [[]]
         check(r, model, *data.draw(st.tuples(st.just("add_fact"), vec) | st.tuples(st.just("add_link"), end, end)
                                    | st.tuples(st.just("reason"), st.sampled_from(facts) | vec,
