@@ -2,10 +2,8 @@
 # a little history and a snapshot of everything a caller can observe of them. Entry syntax:
 # name[!](param:kind,...):result, "!" for a call that changes the instance, a trailing "?" for an
 # optional (=None) parameter, "@" for a property getter and "=" for its setter.
-import functools
-import os
-import re
-from typing import NamedTuple
+import functools, os, re  # noqa: E401
+from collections import namedtuple
 
 import morvelan_hdc as m
 from support import bipolar, canon
@@ -19,42 +17,39 @@ TABLE = """
   encode_system_state(dim:dim,ram_pct:f32,cpu_pct:f32,error_count:u32,latency_us:u32):hv
   bundle_diagnostics(payload:hv,ram_pct:f32,cpu_pct:f32,error_count:u32,latency_us:u32):hv
   extract_system_state(bundled:hv):hv
-PyCausalMemory(dim:dim): store!(cause:hv,effect:hv,time:hv):none record!(cause:hv,effect:hv,time:hv):none
+PyCausalMemory: __new__(dim:dim):self store!(cause:hv,effect:hv,time:hv):none record!(cause:hv,effect:hv,time:hv):none
   query_effect(cause:hv):opt_hv recall_effect(cause:hv):opt_hv query_cause(effect:hv):hvs recall_cause(effect:hv):hvs
   query_by_time(time:hv):opt_hv recall_by_time(time:hv):opt_hv
-PyMultiHopReasoner(dim:dim): add_fact!(fact:hv):int add_link!(a:u64,b:u64):none reason(query:hv,hops:u64):reason
-  reset!():none
-PyMetacognition(dim:dim): record!(res:f32,coh:f32,acc:f32,context:hv,hash:u64):none success_rate():float
+PyMultiHopReasoner: __new__(dim:dim):self add_fact!(fact:hv):int add_link!(a:u64,b:u64):none
+  reason(query:hv,hops:u64):reason reset!():none
+PyMetacognition: __new__(dim:dim):self record!(res:f32,coh:f32,acc:f32,context:hv,hash:u64):none success_rate():float
   avg_resonance():float recommend():recs
-PySelfAudit(dim:dim): full_audit!(hv:hv):audit check_consistency(h1:hv,h2:hv):audit
-PyOptimizer(): apply!(action:str,delta:f32,reason:str):none rollback!():none get(name:str):opt_float
+PySelfAudit: __new__(dim:dim):self full_audit!(hv:hv):audit check_consistency(h1:hv,h2:hv):audit
+PyOptimizer: __new__():self apply!(action:str,delta:f32,reason:str):none rollback!():none get(name:str):opt_float
   get_params():params
-PyQuantumAttentionHead(dim:dim,nqubits:u64): compute!(query:hv,keys:hvs,values:hvs):hv
-PyHoloCPUScheduler(dim:dim,quantum_capacity:u64): dimension():int quantum_capacity():int
+PyQuantumAttentionHead: __new__(dim:dim,nqubits:u64):self compute!(query:hv,keys:hvs,values:hvs):hv
+PyHoloCPUScheduler: __new__(dim:dim,quantum_capacity:u64):self dimension():int quantum_capacity():int
   store_memory!(target:str):none recall(target:str):bool export_holographic_state():hv
   process_feedback!(signal:f32):none feedback_strength():float quantum_grover_search!(query:hv,keys:hvs,values:hvs):hv
   run_audit_integrity_check():bool generate_role(label:str):hv dim@:int qc@:int
-PyHoloGenEngine(dim:dim): structural_dimension():int generate_pixel_geometry(x:u32,y:u32,frame_id:u64?):bytes
+PyHoloGenEngine: __new__(dim:dim):self structural_dimension():int
+  generate_pixel_geometry(x:u32,y:u32,frame_id:u64?):bytes
   generate_material_mapping(position:fixed3,normal:fixed3,material_id:u32):bytes
   generate_photon(position:pos,direction:fixed3?,wavelength:f32?):bytes
   encode_bvh_node(min_bounds:fixed3,max_bounds:fixed3,left:bytes8,right:bytes8):int8s
   simulate_counterfactual(root_state:any,intervention:any):int8s
-PyHoloSwarm(dim:dim): get_swarm_vector():hv add_agent!(role:str,r_hv:hv,policy:str,p_hv:hv,skill:str,s_hv:hv):none
+PyHoloSwarm: __new__(dim:dim):self get_swarm_vector():hv
+  add_agent!(role:str,r_hv:hv,policy:str,p_hv:hv,skill:str,s_hv:hv):none
   add_paradox_trap!(names:strs,roles:hvs,keys:hvs):none
   resonate(role_key:str,p_guess:hv,_s_guess:hv,max_iter:u64):resonate materialize(probe:hv,threshold:f32):ranked
   dim@:int swarm_vector@:hv swarm_vector=(v:hv):none
-PyHKVC(dim:dim): store!(key:str,value:str,position:u64):none query(query_key:str):query count():int
+PyHKVC: __new__(dim:dim):self store!(key:str,value:str,position:u64):none query(query_key:str):query count():int
   position_score(position:u64):float accumulator_magnitude():hv
 """
 
 
-class Entry(NamedTuple):
-    owner: str
-    name: str                  # "__new__" for a constructor
-    params: tuple
-    result: str
-    kind: str                  # function, ctor, method, noargs, getter, setter
-    mutates: bool = False
+# kind: function, ctor, method, noargs, getter or setter
+class Entry(namedtuple("Entry", "owner name params result kind mutates")):
     full = property(lambda s: f"{s.owner}.{s.name}" if s.owner else s.name)
     names = property(lambda s: [n for n, _ in s.params])
     kinds = property(lambda s: [k.rstrip("?") for _, k in s.params])
@@ -62,14 +57,12 @@ class Entry(NamedTuple):
 
 
 def _entries():
-    for block in re.split(r"\n(?=\S)", TABLE.strip()):
-        owner, ctor, body = re.match(r"(?:(\w+)\(([^)]*)\))?:(.*)", block, re.S).groups()
-        if owner:
-            yield Entry(owner, "__new__", tuple(tuple(p.split(":")) for p in ctor.split(",") if p), "self", "ctor")
+    for owner, body in (block.split(":", 1) for block in re.split(r"\n(?=\S)", TABLE.strip())):
         for name, flag, params, result in re.findall(r"(\w+)([!@=]?)(?:\(([^)]*)\))?:(\w+)", body):
             ps = tuple(tuple(p.split(":")) for p in params.split(",") if p)
-            kind = {"@": "getter", "=": "setter"}.get(flag) or ("method" if ps else "noargs") if owner else "function"
-            yield Entry(owner, name, ps, result, kind, flag in ("!", "="))
+            kind = "ctor" if name == "__new__" else {"@": "getter", "=": "setter"}.get(flag) or (
+                ("method" if ps else "noargs") if owner else "function")
+            yield Entry(owner or None, name, ps, result, kind, flag in ("!", "="))
 
 
 ALL = list(_entries())
@@ -80,16 +73,14 @@ THREAD_BOUND = [c for c in CLASSES if c != "PyHoloSwarm"]
 def invoke(e, target, args, kwargs=None):
     if e.kind in ("getter", "setter"):
         return getattr(target, e.name) if e.kind == "getter" else setattr(target, e.name, args[0])
-    return getattr(m if e.kind in ("ctor", "function") else target, e.owner if e.kind == "ctor" else e.name)(
-        *args, **(kwargs or {}))
+    return getattr(target or m, e.owner if e.kind == "ctor" else e.name)(*args, **(kwargs or {}))
 
 
-GOOD = {"hv": lambda d, s: bipolar(d, s), "hvs": lambda d, s: [bipolar(d, s), bipolar(d, s + 1)],
-        "str": lambda d, s: ["alpha", "learning_rate_increase", "beta", "learning_rate"][s % 4],
-        "strs": lambda d, s: ["t0", "t1"], "f32": lambda d, s: [0.5, 1.0, 0.25, -0.75][s % 4],
-        "u64": lambda d, s: s % 3, "u32": lambda d, s: s % 3, "i32": lambda d, s: s - 1, "dim": lambda d, s: d,
-        "fixed3": lambda d, s: [0.5, -1.0, 2.0 + s], "pos": lambda d, s: ["red", [0.0, 1.0, 2.0]][s % 2],
-        "bytes8": lambda d, s: [int(x) for x in bipolar(d, s)], "any": lambda d, s: [int(x) for x in bipolar(d, s)]}
+GOOD = {"hv": bipolar, "hvs": lambda d, s: [bipolar(d, s), bipolar(d, s + 1)], "strs": lambda d, s: ["t0", "t1"],
+        "str": lambda d, s: ["alpha", "learning_rate_increase", "beta", "learning_rate"][s % 4], "dim": lambda d, s: d,
+        "f32": lambda d, s: [0.5, 1.0, 0.25, -0.75][s % 4], "i32": lambda d, s: s - 1, "u64": lambda d, s: s % 3,
+        "u32": lambda d, s: s % 3, "fixed3": lambda d, s: [0.5, -1.0, 2.0 + s], "pos": lambda d, s: ["red", [0.0, 1.0,
+        2.0]][s % 2], **dict.fromkeys(("bytes8", "any"), lambda d, s: [int(x) for x in bipolar(d, s)])}
 FIXED = {"PyHoloGenEngine.generate_photon": lambda d: [[0.0, 1.0, 2.0], [0.0, 0.0, 1.0], 500.0],
          "PyHoloCPUScheduler.__new__": lambda d: [d, 4], "PyQuantumAttentionHead.__new__": lambda d: [d, 2]}
 
@@ -99,7 +90,7 @@ def engine_dim(owner):
 
 
 def good_args(e, dim=None, seed=0):
-    d = engine_dim(e.owner) if dim is None else dim
+    d = dim or engine_dim(e.owner)
     return FIXED[e.full](d) if e.full in FIXED else [GOOD[k](d, seed + i) for i, k in enumerate(e.kinds)]
 
 
@@ -115,8 +106,7 @@ HISTORY = {   # calls that give a fresh instance its history
     "PySelfAudit": lambda o, v: (o.full_audit(v[0]), o.full_audit(v[1])),
     "PyOptimizer": lambda o, v: (o.apply("learning_rate_increase", 0.125, "r"), o.apply("momentum_decrease", 0.25, "")),
     "PyHoloCPUScheduler": lambda o, v: (o.store_memory("alpha"), o.store_memory("beta"), o.process_feedback(0.75)),
-    "PyHoloSwarm": lambda o, v: (o.add_agent("r0", v[0], "p0", v[1], "s0", v[2]),
-                                 o.add_agent("r1", v[3], "p1", v[4], "s1", v[5])),
+    "PyHoloSwarm": lambda o, v: [o.add_agent(f"r{i}", v[3 * i], f"p{i}", v[3 * i + 1], f"s{i}", v[3 * i + 2]) for i in (0, 1)],
     "PyHKVC": lambda o, v: (o.store("k0", "v0", 0), o.store("k1", "v1", 3)),
 }
 # Probes that change state (full_audit, rollback, add_fact) are part of a snapshot: twins get the same.
@@ -127,25 +117,42 @@ PROBES = {
     "PySelfAudit": lambda o, v: [o.full_audit(v[6]), o.full_audit([-x for x in v[1]])],
     "PyOptimizer": lambda o, v: [(o.get_params(), o.rollback())[0] for _ in range(4)],
     "PyQuantumAttentionHead": lambda o, v: [o.compute(v[0], v[:2], v[2:4])],
-    "PyHoloCPUScheduler": lambda o, v: [
-        o.dim, o.qc, o.dimension(), o.quantum_capacity(), o.export_holographic_state(), o.feedback_strength(),
-        o.recall("alpha"), o.recall("beta"), o.recall("zeta"), o.run_audit_integrity_check(), o.generate_role("x"),
-        o.quantum_grover_search(v[0], v[:2], v[2:4])],
+    "PyHoloCPUScheduler": lambda o, v: [o.dim, o.qc, o.dimension(), o.quantum_capacity(), o.export_holographic_state(),
+                                        o.feedback_strength(), *map(o.recall, ("alpha", "beta", "zeta")),
+                                        o.run_audit_integrity_check(), o.generate_role("x"),
+                                        o.quantum_grover_search(v[0], v[:2], v[2:4])],
     "PyHoloGenEngine": lambda o, v: [o.structural_dimension(), o.generate_pixel_geometry(1, 2), o.generate_photon("red")],
-    "PyHoloSwarm": lambda o, v: [o.dim, o.swarm_vector, o.get_swarm_vector(), o.materialize(v[6], -float("inf")),
+    "PyHoloSwarm": lambda o, v: [o.dim, o.swarm_vector, o.get_swarm_vector(), o.materialize(v[6], -1e9),
                                  o.resonate("r0", v[1], [], 5)],
-    "PyHKVC": lambda o, v: [o.count(), o.accumulator_magnitude(), o.query("k0"), o.query("k1"), o.query("nope"),
-                            o.position_score(0), o.position_score(3)],
+    "PyHKVC": lambda o, v: [o.count(), o.accumulator_magnitude(), *map(o.query, ("k0", "k1", "no")),
+                            *map(o.position_score, (0, 3))],
 }
 
 
 def make(owner, dim=None):
-    d = engine_dim(owner) if dim is None else dim
-    ctor = next(e for e in ALL if e.owner == owner and e.kind == "ctor")
-    o = invoke(ctor, None, good_args(ctor, d))
-    HISTORY.get(owner, lambda o, v: None)(o, vecs(d))
+    d, ctor = dim or engine_dim(owner), next(e for e in ALL if e.owner == owner and e.kind == "ctor")
+    HISTORY.get(owner, lambda o, v: None)(o := invoke(ctor, None, good_args(ctor, d)), vecs(d))
     return o
 
 
 def snapshot(owner, o, dim=None, digest=canon):
-    return digest(PROBES[owner](o, vecs(engine_dim(owner) if dim is None else dim)))
+    return digest(PROBES[owner](o, vecs(dim or engine_dim(owner))))
+
+
+def instance(e, dim=None):   # a fresh instance with history for a member; None for a function or constructor
+    return make(e.owner, dim) if e.owner and e.kind != "ctor" else None
+
+
+def outcome(fn):
+    try:
+        return "ok", canon(r) if type(r := fn()).__name__ not in CLASSES else type(r).__name__
+    except Exception as e:  # noqa: BLE001 - the exact outcome is compared
+        return type(e), str(e)
+
+
+def twin_outcome(e, args, kwargs=None):   # the outcome on a fresh instance with history, and its state after
+    o = instance(e)
+    return outcome(lambda: invoke(e, o, args, kwargs)), o and snapshot(e.owner, o)
+
+
+ids = lambda v: f"{v.full}:{v.kind}" if hasattr(v, "full") else None  # noqa: E731

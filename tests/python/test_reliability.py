@@ -7,12 +7,11 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 import morvelan_hdc as m
-from entry_points import ALL, CLASSES, DIM, SANITIZED, THREAD_BOUND, good_args, invoke, make, snapshot
+from entry_points import (ALL, CLASSES, DIM, SANITIZED, THREAD_BOUND, good_args, ids, instance, invoke, make, outcome,
+                          snapshot, twin_outcome)
 from support import bipolar, canon, is_panic, unsendable
 
-MEMBERS = {c: [e for e in ALL if e.owner == c and e.kind != "ctor"] for c in CLASSES}
-PANICS = set()
-ids = lambda v: f"{v.full}:{v.kind}" if hasattr(v, "full") else None  # noqa: E731
+PANICS, DROPPED = set(), "morvelan_hdc::py_api::{} is unsendable, but is being dropped on another thread"
 
 
 def in_thread(fn):   # on a new thread: the result, or the exception (PanicException derives from BaseException)
@@ -24,7 +23,8 @@ def in_thread(fn):   # on a new thread: the result, or the exception (PanicExcep
 @pytest.mark.parametrize("c", CLASSES)
 def test_thread_binding(c, monkeypatch):
     mine, twin, seen = make(c), make(c), []
-    for e in MEMBERS[c]:
+    monkeypatch.setattr(sys, "unraisablehook", lambda u: seen.append((u.exc_type, str(u.exc_value))))
+    for e in (e for e in ALL if e.owner == c and e.kind != "ctor"):
         got = in_thread(lambda: canon(invoke(e, mine, good_args(e))))
         if c == "PyHoloSwarm":   # works from any thread, as on its own
             assert got == canon(invoke(e, twin, good_args(e)))
@@ -32,17 +32,14 @@ def test_thread_binding(c, monkeypatch):
             assert is_panic(got) and str(got) == unsendable(c) and type(got).__mro__[1:] == (BaseException, object)
             PANICS.add(type(got))
     assert len(PANICS) <= 1 and snapshot(c, mine) == snapshot(c, twin)   # one type, made once
-    monkeypatch.setattr(sys, "unraisablehook", lambda u: seen.append((u.exc_type, str(u.exc_value))))
     box = [in_thread(lambda: make(c))]   # its creator has finished: a later thread must not pass for it
     assert c == "PyHoloSwarm" or is_panic(in_thread(lambda: snapshot(c, box[0])))
-    in_thread(box.clear)
-    gc.collect()
-    assert seen == [(RuntimeError, f"morvelan_hdc::py_api::{c} is unsendable, but is being dropped on another "
-                                   "thread")] * (c != "PyHoloSwarm")
+    in_thread(box.clear), gc.collect()
+    assert seen == [(RuntimeError, DROPPED.format(c))] * (c != "PyHoloSwarm")
 
 
-LIBC = ctypes.CDLL(None)
-ASAN = getattr(LIBC, "__sanitizer_get_current_allocated_bytes", None)
+LIBC, ASAN = ctypes.CDLL(None), getattr(ctypes.CDLL(None), "__sanitizer_get_current_allocated_bytes", None)
+ASAN and setattr(ASAN, "restype", ctypes.c_size_t)
 LIBC.mallinfo2.restype = type("Mallinfo2", (ctypes.Structure,), {"_fields_": [(n, ctypes.c_size_t) for n in (
     "arena ordblks smblks hblks hblkhd usmblks fsmblks uordblks fordblks keepcost".split())]})
 
@@ -55,15 +52,12 @@ def measure():   # gc-tracked objects, Python bytes (when traced), native bytes 
 
 def test_release_on_a_foreign_thread_leaks_exactly_the_state(monkeypatch):
     monkeypatch.setattr(sys, "unraisablehook", lambda u: None)
-    make("PyHKVC", 4096)
-    n0, refs = measure()[2], sys.getrefcount(m.PyHKVC)
+    n0, refs = make("PyHKVC", 4096) and measure()[2], sys.getrefcount(m.PyHKVC)
     own = [make("PyHKVC", 4096) for _ in range(20)]
     state = (measure()[2] - n0) / 20
     del own
     assert measure()[2] - n0 < 16384 < 4096 * 8 < state   # freed on its own thread
-    foreign = [make("PyHKVC", 4096) for _ in range(20)]
-    in_thread(foreign.clear)
-    time.sleep(0.05)
+    in_thread([make("PyHKVC", 4096) for _ in range(20)].clear), time.sleep(0.05)
     leaked, refs = measure()[2] - n0, sys.getrefcount(m.PyHKVC) - refs   # (outside the assert, which holds operands)
     assert 0.8 * 20 * state < leaked < 1.25 * 20 * state + 16384 and refs == 0
 
@@ -71,25 +65,23 @@ def test_release_on_a_foreign_thread_leaks_exactly_the_state(monkeypatch):
 def reentrant_cases():   # each entry with a number to convert, calling back a reader and a writer of its instance
     for e in ALL:
         numeric = [i for i, k in enumerate(e.kinds) if k in ("hv", "hvs", "f32", "u64", "u32", "fixed3")]
-        inner = [x for x in MEMBERS.get(e.owner, []) if e.kind != "ctor" and numeric and x.kind not in ("setter", "getter")]
-        yield from ((e, numeric[0], x) for x in {x.mutates: x for x in inner}.values())
+        inner = [x for x in ALL if x.owner == e.owner and e.kind != "ctor" and x.kind in ("method", "noargs")]
+        yield from ((e, numeric[0], x) for x in {x.mutates: x for x in inner}.values() if numeric)
 
 
 @pytest.mark.parametrize("e,i,inner", list(reentrant_cases()), ids=ids)
 def test_reentrant_callbacks_meet_the_borrow_flag(e, i, inner):
-    o, twin, log = make(e.owner), make(e.owner), []
+    o, log = make(e.owner), []
     back = lambda s: (log.append(invoke(inner, o, good_args(inner, seed=5))), 1)[1]  # noqa: E731
     cb, args = type("Cb", (), {"__float__": lambda s: float(back(s)), "__index__": back})(), good_args(e)
     args[i] = [[cb] + args[i][0][1:]] + args[i][1:] if e.kinds[i] == "hvs" else \
         [cb] + args[i][1:] if e.kinds[i] in ("hv", "fixed3") else cb
-    # A setter converts before it borrows; shared borrows nest; anything else conflicts.
-    want = None if e.kind == "setter" or not (e.mutates or inner.mutates) else \
-        "Already borrowed" if inner.mutates else "Already mutably borrowed"
-    try:
-        invoke(e, o, args)
-        assert want is None and log
-    except RuntimeError as err:
-        assert str(err) == want and not log and snapshot(e.owner, o) == snapshot(e.owner, twin)
+    # A setter converts before it borrows; shared borrows nest; anything else conflicts and changes nothing.
+    want = ("ok" if e.kind == "setter" or not (e.mutates or inner.mutates) else
+            RuntimeError, "Already borrowed" if inner.mutates else "Already mutably borrowed")
+    got = outcome(lambda: invoke(e, o, args))
+    assert (got[0], bool(log)) == (want[0], want[0] == "ok")
+    assert got[0] == "ok" or got[1] == want[1] and snapshot(e.owner, o) == snapshot(e.owner, make(e.owner))
 
 
 def test_deep_reentrancy_leaves_every_borrow_balanced():
@@ -100,8 +92,7 @@ def test_deep_reentrancy_leaves_every_borrow_balanced():
         with pytest.raises(RecursionError):
             fn()
     s.add_agent("late", [1.0] * DIM, "p", [1.0] * DIM, "s", [1.0] * DIM)   # an exclusive borrow: flags are free
-    h.store("late", "v", 1)
-    assert h.count() == 3
+    assert h.store("late", "v", 1) is None and h.count() == 3
 
 
 def boom(*_):
@@ -111,8 +102,6 @@ def boom(*_):
 RAISING = type("Raising", (), {"__float__": boom, "__index__": boom, "__len__": boom, "__getitem__": boom})()
 HOSTILE = [None, "\ud800", b"\xff", 2 ** 64, -1, 1.5, math.nan, "ab", [[1.0], "x"], object(), [None], (), RAISING,
            [RAISING], type("Midway", (), {"__len__": lambda s: 8, "__getitem__": lambda s, i: 1.0 if i < 3 else boom()})()]
-
-
 EXAMPLES = int(os.environ.get("MHDC_FUZZ_EXAMPLES", 4 if SANITIZED else 12))   # tools/fuzz.sh runs many more
 
 
@@ -120,38 +109,20 @@ EXAMPLES = int(os.environ.get("MHDC_FUZZ_EXAMPLES", 4 if SANITIZED else 12))   #
 @settings(max_examples=EXAMPLES, deadline=None, suppress_health_check=list(HealthCheck))
 @given(data=st.data())
 def test_hostile_arguments_fail_cleanly_and_change_nothing(e, data):
-    args = [data.draw(st.sampled_from(HOSTILE + [a])) for a in good_args(e)]
-    o, twin = (make(e.owner), make(e.owner)) if e.owner and e.kind != "ctor" else (None, None)
-    try:
-        invoke(e, o, args)
-    except BaseException as err:  # noqa: BLE001
-        assert isinstance(err, Exception) and not isinstance(err, SystemError), err
-        assert o is None or snapshot(e.owner, o) == snapshot(e.owner, twin)
-
-
-def test_a_keyword_with_a_lone_surrogate_is_just_an_unknown_name():
-    for e in (e for e in ALL if e.kind in ("function", "ctor", "method")):
-        with pytest.raises(TypeError) as info:
-            invoke(e, make(e.owner) if e.kind == "method" else None, good_args(e), {"a\ud800": 1})
-        assert str(info.value) == f"{e.full}() got an unexpected keyword argument 'a\ud800'"
+    (kind, message), state = twin_outcome(e, [data.draw(st.sampled_from(HOSTILE + [a])) for a in good_args(e)])
+    assert kind is not SystemError and (kind == "ok" or state == (instance(e) and snapshot(e.owner, instance(e)))), message
 
 
 @pytest.mark.parametrize("e", ALL, ids=ids)
 def test_no_leak_on_any_path(e):
-    args, o = good_args(e, 2048), make(e.owner, 2048) if e.owner and e.kind != "ctor" else None
+    args, o = good_args(e, 2048), instance(e, 2048)
     cases = [(args, {})] + [(args + [0], {}), (args, {"bogus": 1})] * (e.kind in ("function", "ctor", "method")) + [
         (args[:i] + [bad] + args[i + 1:], {}) for i in range(len(args))
         for bad in ("ab", RAISING, [RAISING] if isinstance(args[i], list) else 2 ** 64)]
-
-    def run():
-        for a, kw in cases:
-            try:
-                invoke(e, make(e.owner, 2048) if e.mutates else o, a, kw)   # a fresh one: its state may grow
-            except Exception:  # noqa: BLE001
-                pass
+    run = lambda: [outcome(lambda: invoke(e, make(e.owner, 2048) if e.mutates else o, a, kw))  # noqa: E731
+                   for a, kw in cases]   # a fresh instance for a call that rightly grows it
     watched = [x for a, _ in cases for x in a if not isinstance(x, (int, float, str, bytes, type(None)))]
-    gc.collect()
-    gc.freeze()   # what exists now is out of the collector's view: measuring collections stay fast
+    gc.collect(), gc.freeze()   # what exists now is out of the collector's view: measuring collections stay fast
     tracemalloc.start()
     try:
         run(), run()
@@ -159,25 +130,20 @@ def test_no_leak_on_any_path(e):
         [run() for _ in range(8)]
         after = measure()
     finally:
-        tracemalloc.stop()
-        gc.unfreeze()
+        tracemalloc.stop(), gc.unfreeze()
     assert [sys.getrefcount(x) for x in watched] == refs
     assert after[0] - before[0] <= 3 and after[1] - before[1] < 16384 and after[2] - before[2] < 16384
 
 
-NOT_BY_DIM = ("PyMultiHopReasoner", "PyMetacognition", "PySelfAudit", "PyQuantumAttentionHead")  # state not sized by dim
-
-
-@pytest.mark.parametrize("e", [e for e in ALL if "dim" in e.kinds and e.owner not in NOT_BY_DIM], ids=ids)
+@pytest.mark.parametrize("e", [e for e in ALL if "dim" in e.kinds and e.owner not in (
+    "PyMultiHopReasoner", "PyMetacognition", "PySelfAudit", "PyQuantumAttentionHead")], ids=ids)  # sized by dim
 def test_a_huge_dim_is_a_prompt_memory_error(e):
     for dim in (2 ** 62, 2 ** 62 + 1, 2 ** 63, 2 ** 64 - 1, 2 ** 40):
         t0, rss = time.monotonic(), open("/proc/self/statm").read().split()[1]
-        with pytest.raises(MemoryError):
-            invoke(e, None, good_args(e, dim))
+        assert outcome(lambda: invoke(e, None, good_args(e, dim)))[0] is MemoryError
         assert time.monotonic() - t0 < 1 and int(open("/proc/self/statm").read().split()[1]) - int(rss) < 4096  # pages
-    head = m.PyQuantumAttentionHead(2 ** 62, 1)
-    with pytest.raises(MemoryError):
-        head.compute([1.0], [[1.0], [1.0]], [[1.0], [1.0]])
+    head = m.PyQuantumAttentionHead(2 ** 62, 1)   # its state is not sized by dim, one operation's is
+    assert outcome(lambda: head.compute([1.0], [[1.0], [1.0]], [[1.0], [1.0]]))[0] is MemoryError
     assert head.compute([1.0], [[1.0]], [[4.0]]) == [4.0]
 
 
@@ -203,23 +169,19 @@ def test_eight_threads_on_one_swarm_and_their_own_instances():
             own[k], twins = [make(c) for c in THREAD_BOUND], [make(c) for c in THREAD_BOUND]
             start.wait()
             for r in range(30):
-                agent = (f"r{k}.{r}", bipolar(DIM, 3 * (30 * k + r)), f"p{k}", bipolar(DIM, 7 + k), f"s{r % 3}",
-                         bipolar(DIM, 11 + r % 3))
+                agent = (f"r{k}.{r}", bipolar(DIM, 90 * k + r), f"p{k}", bipolar(DIM, k), f"s{r % 3}", bipolar(DIM, r % 3))
                 try:   # every few rounds the lock is given up inside the exclusive borrow
-                    shared.add_agent(*agent[:5], [slow(x) for x in agent[5]] if r % 4 == 0 else agent[5])
-                    added.append(agent)
+                    added.append(shared.add_agent(*agent[:5], agent[5] if r % 4 else [slow(x) for x in agent[5]]) or agent)
                 except RuntimeError as err:
                     assert str(err) in ("Already borrowed", "Already mutably borrowed")
                 [o.store(f"key{r}", f"value{k}.{r}", r) for o in (own[k][-1], twins[-1])]
-                neighbour = own[(k + 1) % 8][r % len(THREAD_BOUND)]
-                assert is_panic(in_thread(lambda: snapshot(THREAD_BOUND[r % len(THREAD_BOUND)], neighbour)))
-            del neighbour
+                theirs = own[(k + 1) % 8][r % len(THREAD_BOUND)]   # a neighbour's instance refuses, mid-flight
+                assert is_panic(in_thread(lambda: snapshot(THREAD_BOUND[r % len(THREAD_BOUND)], theirs)))
+            del theirs
             start.wait()   # nobody touches another thread's instances past this; they are released here
-            assert [snapshot(c, a) for c, a in zip(THREAD_BOUND, own.pop(k))] == \
-                [snapshot(c, b) for c, b in zip(THREAD_BOUND, twins)]
+            assert [snapshot(c, a) for c, a in zip(THREAD_BOUND, own.pop(k))] == list(map(snapshot, THREAD_BOUND, twins))
         except BaseException as err:  # noqa: BLE001 - reported by the main thread
-            errors.append(err)
-            start.abort()
+            errors.append(err), start.abort()
     with ThreadPoolExecutor(8) as pool:
         pool.map(worker, range(8))
     sys.setswitchinterval(old)
@@ -232,11 +194,9 @@ def test_eight_threads_on_one_swarm_and_their_own_instances():
 def in_child(fn):
     r, w = os.pipe()
     if (pid := os.fork()) == 0:
-        os.write(w, repr(fn()).encode())
-        os._exit(0)
+        os.write(w, repr(fn()).encode()), os._exit(0)
     os.close(w)
-    with os.fdopen(r, "rb") as f:
-        return f.read().decode() if os.waitpid(pid, 0)[1] == 0 else None
+    return open(r, "rb").read().decode() if os.waitpid(pid, 0)[1] == 0 else None
 
 
 def test_fork_keeps_the_forking_thread_as_creator():
@@ -247,7 +207,7 @@ def test_fork_keeps_the_forking_thread_as_creator():
 
 def test_a_second_interpreter_cannot_import_and_the_first_keeps_working():
     si, cache = pytest.importorskip("_xxsubinterpreters"), make("PyHKVC")
-    interp = si.create()
+    interp = si.create()   # the module refuses a second interpreter, twice alike
     for _ in range(2):
         with pytest.raises(si.RunFailedError, match="ImportError.*sub-interpreters"):
             si.run_string(interp, "import morvelan_hdc")
@@ -257,4 +217,4 @@ def test_a_second_interpreter_cannot_import_and_the_first_keeps_working():
             "try:\n import morvelan_hdc\nexcept ImportError as e:\n print('sub-interpreters' in str(e))\n"
             "si.run_string(i, 'import morvelan_hdc as m\\nassert m.PyHKVC(4).count() == 0')\nprint('ok')")
     proc = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
-    assert proc.stdout.split() == ["True", "ok"], proc.stderr
+    assert proc.stdout.split() == ["True", "ok"], proc.stderr   # the first interpreter to import keeps it
