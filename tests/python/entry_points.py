@@ -76,7 +76,7 @@ def invoke(e, target, args, kwargs=None):
     return getattr(target or m, e.owner if e.kind == "ctor" else e.name)(*args, **(kwargs or {}))
 
 
-GOOD = {"hv": bipolar, "hvs": lambda d, s: [bipolar(d, s), bipolar(d, s + 1)], "strs": lambda d, s: ["t0", "t1"],
+GOOD = {"hv": (hv := functools.lru_cache(64)(bipolar)), "hvs": lambda d, s: [hv(d, s), hv(d, s + 1)], "strs": lambda d, s: ["t0", "t1"],
         "str": lambda d, s: ["alpha", "learning_rate_increase", "beta", "learning_rate"][s % 4], "dim": lambda d, s: d,
         "f32": lambda d, s: [0.5, 1.0, 0.25, -0.75][s % 4], "i32": lambda d, s: s - 1, "u64": lambda d, s: s % 3,
         "u32": lambda d, s: s % 3, "fixed3": lambda d, s: [0.5, -1.0, 2.0 + s], "pos": lambda d, s: ["red", [0.0, 1.0,
@@ -94,9 +94,8 @@ def good_args(e, dim=None, seed=0):
     return FIXED[e.full](d) if e.full in FIXED else [GOOD[k](d, seed + i) for i, k in enumerate(e.kinds)]
 
 
-@functools.lru_cache(maxsize=4)
 def vecs(d):
-    return [bipolar(d, s) for s in range(6)] + [bipolar(d, 99)]
+    return [GOOD["hv"](d, s) for s in range(6)]
 
 
 HISTORY = {   # calls that give a fresh instance its history
@@ -109,43 +108,24 @@ HISTORY = {   # calls that give a fresh instance its history
     "PyHoloSwarm": lambda o, v: [o.add_agent(f"r{i}", v[3 * i], f"p{i}", v[3 * i + 1], f"s{i}", v[3 * i + 2]) for i in (0, 1)],
     "PyHKVC": lambda o, v: (o.store("k0", "v0", 0), o.store("k1", "v1", 3)),
 }
-# Probes that change state (full_audit, rollback, add_fact) are part of a snapshot: twins get the same.
-PROBES = {
-    "PyCausalMemory": lambda o, v: [f(x) for f in (o.query_effect, o.query_cause, o.query_by_time) for x in v],
-    "PyMultiHopReasoner": lambda o, v: [o.reason(x, 3) for x in v[:3] + v[6:]] + [o.add_fact(v[6])],
-    "PyMetacognition": lambda o, v: [o.success_rate(), o.avg_resonance(), o.recommend()],
-    "PySelfAudit": lambda o, v: [o.full_audit(v[6]), o.full_audit([-x for x in v[1]])],
-    "PyOptimizer": lambda o, v: [(o.get_params(), o.rollback())[0] for _ in range(4)],
-    "PyQuantumAttentionHead": lambda o, v: [o.compute(v[0], v[:2], v[2:4])],
-    "PyHoloCPUScheduler": lambda o, v: [o.dim, o.qc, o.dimension(), o.quantum_capacity(), o.export_holographic_state(),
-                                        o.feedback_strength(), *map(o.recall, ("alpha", "beta", "zeta")),
-                                        o.run_audit_integrity_check(), o.generate_role("x"),
-                                        o.quantum_grover_search(v[0], v[:2], v[2:4])],
-    "PyHoloGenEngine": lambda o, v: [o.structural_dimension(), o.generate_pixel_geometry(1, 2), o.generate_photon("red")],
-    "PyHoloSwarm": lambda o, v: [o.dim, o.swarm_vector, o.get_swarm_vector(), o.materialize(v[6], -1e9),
-                                 o.resonate("r0", v[1], [], 5)],
-    "PyHKVC": lambda o, v: [o.count(), o.accumulator_magnitude(), *map(o.query, ("k0", "k1", "no")),
-                            *map(o.position_score, (0, 3))],
-}
-
-
 def make(owner, dim=None):
     d, ctor = dim or engine_dim(owner), next(e for e in ALL if e.owner == owner and e.kind == "ctor")
     HISTORY.get(owner, lambda o, v: None)(o := invoke(ctor, None, good_args(ctor, d)), vecs(d))
     return o
 
 
-def snapshot(owner, o, dim=None, digest=canon):
-    return digest(PROBES[owner](o, vecs(dim or engine_dim(owner))))
+def snapshot(owner, o, dim=None, digest=canon):   # every member called, readers first; twins get the same calls
+    return digest([outcome(lambda: invoke(x, o, good_args(x, dim, s)), lambda r: r) for x in sorted(
+        ALL, key=lambda x: x.mutates) if x.owner == owner and x.kind not in ("ctor", "setter") for s in range(4)])
 
 
 def instance(e, dim=None):   # a fresh instance with history for a member; None for a function or constructor
     return make(e.owner, dim) if e.owner and e.kind != "ctor" else None
 
 
-def outcome(fn):
+def outcome(fn, view=canon):
     try:
-        return "ok", canon(r) if type(r := fn()).__name__ not in CLASSES else type(r).__name__
+        return "ok", view(r) if type(r := fn()).__name__ not in CLASSES else type(r).__name__
     except Exception as e:  # noqa: BLE001 - the exact outcome is compared
         return type(e), str(e)
 

@@ -1,9 +1,7 @@
 # Runs every call that grows an instance with the address space limited just above what the process
 # uses, a little higher each attempt, so the call runs out of memory at each of its large allocations
 # in turn; after every MemoryError the instance must be as before. Prints what failed, as JSON.
-import hashlib, json, resource, sys  # noqa: E401
-
-import numpy as np
+import array, hashlib, json, resource, sys  # noqa: E401
 
 sys.path.insert(0, sys.path[0] + "/..")
 from entry_points import ALL, good_args, invoke, make, snapshot  # noqa: E402
@@ -11,9 +9,9 @@ from entry_points import ALL, good_args, invoke, make, snapshot  # noqa: E402
 D, MB = 1 << 16, 1 << 20   # 256 kB per vector: each buffer of D floats is a mapping of its own
 
 
-def digest(x):
+def digest(x):   # vectors by a hash of their exact text: a snapshot of D-float vectors stays small
     if isinstance(x, list) and len(x) > 64 and isinstance(x[0], float):
-        return hashlib.sha1(np.asarray(x, np.float32).tobytes()).hexdigest()
+        return hashlib.sha1(array.array("f", x).tobytes()).hexdigest()
     return [digest(v) for v in x] if isinstance(x, (list, tuple)) else x
 
 
