@@ -94,29 +94,17 @@ def good_args(e, dim=None, seed=0):
     return FIXED[e.full](d) if e.full in FIXED else [GOOD[k](d, seed + i) for i, k in enumerate(e.kinds)]
 
 
-def vecs(d):
-    return [GOOD["hv"](d, s) for s in range(6)]
-
-
-HISTORY = {   # calls that give a fresh instance its history
-    "PyCausalMemory": lambda o, v: (o.store(v[0], v[1], v[2]), o.record(v[1], v[3], v[4])),
-    "PyMultiHopReasoner": lambda o, v: ([o.add_fact(x) for x in v[:3]], o.add_link(0, 1)),
-    "PyMetacognition": lambda o, v: (o.record(0.9, 0.5, 0.75, v[0], 7), o.record(0.2, 0.25, 0.5, v[1], 9)),
-    "PySelfAudit": lambda o, v: (o.full_audit(v[0]), o.full_audit(v[1])),
-    "PyOptimizer": lambda o, v: (o.apply("learning_rate_increase", 0.125, "r"), o.apply("momentum_decrease", 0.25, "")),
-    "PyHoloCPUScheduler": lambda o, v: (o.store_memory("alpha"), o.store_memory("beta"), o.process_feedback(0.75)),
-    "PyHoloSwarm": lambda o, v: [o.add_agent(f"r{i}", v[3 * i], f"p{i}", v[3 * i + 1], f"s{i}", v[3 * i + 2]) for i in (0, 1)],
-    "PyHKVC": lambda o, v: (o.store("k0", "v0", 0), o.store("k1", "v1", 3)),
-}
-def make(owner, dim=None):
-    d, ctor = dim or engine_dim(owner), next(e for e in ALL if e.owner == owner and e.kind == "ctor")
-    HISTORY.get(owner, lambda o, v: None)(o := invoke(ctor, None, good_args(ctor, d)), vecs(d))
+def make(owner, dim=None):   # a fresh instance with a little history: each of its adding calls, three times
+    ctor = next(e for e in ALL if e.owner == owner and e.kind == "ctor")
+    o = invoke(ctor, None, good_args(ctor, dim))
+    [invoke(x, o, good_args(x, dim, s)) for s in range(3) for x in ALL if x.owner == owner and x.mutates and x.kind == "method"]
     return o
 
 
-def snapshot(owner, o, dim=None, digest=canon):   # every member called, readers first; twins get the same calls
-    return digest([outcome(lambda: invoke(x, o, good_args(x, dim, s)), lambda r: r) for x in sorted(
-        ALL, key=lambda x: x.mutates) if x.owner == owner and x.kind not in ("ctor", "setter") for s in range(4)])
+def snapshot(owner, o, dim=None, digest=canon):   # every member in rounds, readers first; twins get the same calls
+    deep = [(o.get_params(), o.rollback()) for _ in range(4)] if owner == "PyOptimizer" else []   # its whole history
+    return digest(deep + [outcome(lambda: invoke(x, o, good_args(x, dim, s)), lambda r: r) for s in range(4) for x in
+                          sorted(ALL, key=lambda x: x.mutates) if x.owner == owner and x.kind not in ("ctor", "setter")])
 
 
 def instance(e, dim=None):   # a fresh instance with history for a member; None for a function or constructor
