@@ -18,7 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "python"))
 
 with atheris.instrument_imports():
-    from entry_points import ALL, DIM, GOOD, engine_dim, invoke, make, snapshot
+    from entry_points import ALL, DIM, GOOD, invoke, make, snapshot
     from support import is_panic
 
 import morvelan_hdc as m  # noqa: E402  (native; not instrumented)
@@ -428,7 +428,7 @@ def argument(fdp, entry, kind):
         # Sizes in between would really be allocated and filled.
         return SAFE_DIMS[fdp.ConsumeIntInRange(0, len(SAFE_DIMS) - 1)]
     if fdp.ConsumeIntInRange(0, 2) == 0:
-        d = engine_dim(entry.owner) if entry.owner else DIM
+        d = 64 if entry.owner == "PyHoloGenEngine" else DIM   # photons need dim >= 32
         return GOOD[kind](d, fdp.ConsumeIntInRange(0, 3))
     return value(fdp)
 

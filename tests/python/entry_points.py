@@ -76,21 +76,18 @@ def invoke(e, target, args, kwargs=None):
     return getattr(target or m, e.owner if e.kind == "ctor" else e.name)(*args, **(kwargs or {}))
 
 
-GOOD = {"hv": (hv := functools.lru_cache(64)(bipolar)), "hvs": lambda d, s: [hv(d, s), hv(d, s + 1)], "strs": lambda d, s: ["t0", "t1"],
-        "str": lambda d, s: ["alpha", "learning_rate_increase", "beta", "learning_rate"][s % 4], "dim": lambda d, s: d,
-        "f32": lambda d, s: [0.5, 1.0, 0.25, -0.75][s % 4], "i32": lambda d, s: s - 1, "u64": lambda d, s: s % 3,
-        "u32": lambda d, s: s % 3, "fixed3": lambda d, s: [0.5, -1.0, 2.0 + s], "pos": lambda d, s: ["red", [0.0, 1.0,
-        2.0]][s % 2], **dict.fromkeys(("bytes8", "any"), lambda d, s: [int(x) for x in bipolar(d, s)])}
+hv = functools.lru_cache(64)(bipolar)   # argument vectors are shared: the module never changes its inputs
+GOOD = {"hv": hv, "hvs": lambda d, s: [hv(d, s), hv(d, s + 1)], "strs": lambda d, s: ["t0", "t1"], "dim": lambda d, s: d,
+        "str": lambda d, s: ["alpha", "learning_rate_increase", "beta", "learning_rate"][s % 4], "i32": lambda d, s: s - 1,
+        "f32": lambda d, s: [0.5, 1.0, 0.25, -0.75][s % 4], "u64": lambda d, s: s % 3, "u32": lambda d, s: s % 3,
+        "fixed3": lambda d, s: [0.5, -1.0, 2.0 + s], "pos": lambda d, s: ["red", [0.0, 1.0, 2.0]][s % 2],
+        **dict.fromkeys(("bytes8", "any"), lambda d, s: [int(x) for x in hv(d, s)])}
 FIXED = {"PyHoloGenEngine.generate_photon": lambda d: [[0.0, 1.0, 2.0], [0.0, 0.0, 1.0], 500.0],
          "PyHoloCPUScheduler.__new__": lambda d: [d, 4], "PyQuantumAttentionHead.__new__": lambda d: [d, 2]}
 
 
-def engine_dim(owner):
-    return 64 if owner == "PyHoloGenEngine" else DIM   # photons need dim >= 32
-
-
 def good_args(e, dim=None, seed=0):
-    d = dim or engine_dim(e.owner)
+    d = dim or (64 if e.owner == "PyHoloGenEngine" else DIM)   # photons need dim >= 32
     return FIXED[e.full](d) if e.full in FIXED else [GOOD[k](d, seed + i) for i, k in enumerate(e.kinds)]
 
 

@@ -7,7 +7,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
-from entry_points import ALL, CLASSES, engine_dim, good_args, ids, twin_outcome
+from entry_points import ALL, CLASSES, DIM, good_args, ids, twin_outcome
 from support import bits
 
 CALLABLE = [e for e in ALL if e.kind in ("function", "ctor", "method", "noargs")]
@@ -62,8 +62,7 @@ def test_signatures_and_argument_matching(e):
         assert twin_outcome(e, args[:opt[0]] + [None] * len(opt)) == twin_outcome(e, args[:opt[0]])
 
 
-def raises(exc):
-    return type("Raises", (), {"__float__": lambda s: (_ for _ in ()).throw(exc)})()
+raises = lambda exc: type("Raises", (), {"__float__": lambda s: (_ for _ in ()).throw(exc)})()  # noqa: E731
 
 
 GEN, HEAD, SUB = m.PyHoloGenEngine(4), m.PyQuantumAttentionHead(2, 1), type("SubTypeError", (TypeError,), {})
@@ -92,8 +91,7 @@ def test_conversion_errors(call, exc, message):
                                                                          else None)
 
 
-def Idx(v):  # noqa: N802
-    return type("Idx", (), {"__index__": lambda s: v})()
+Idx = lambda v: type("Idx", (), {"__index__": lambda s: v})()  # noqa: E731
 
 
 SEQ, OVER = "object cannot be converted to 'Sequence'", "out of range integral type conversion attempted"
@@ -136,7 +134,7 @@ WORDS = [0x7FA00005, 0xFF800001, 0x80000000, 0x7F800000, 0xFF800000, 0x00000001,
 def test_hypervector_buffers_match_the_list_path_bit_for_bit(e, i, w, n):
     # Buffers of every layout against their items as Python floats (a float32 signalling NaN quieted the
     # same way), float64 ones rounded to 32 bits, 2-D arrays where a list of hypervectors is expected.
-    a32 = np.resize(np.array(w, dtype=np.uint32), (n, engine_dim(e.owner))).view(np.float32)
+    a32 = np.resize(np.array(w, dtype=np.uint32), (n, DIM)).view(np.float32)
     a64 = a32.astype(np.float64)
     a64.view(np.uint64)[0, 0] ^= 1   # a double that rounds, not only a widened float
     a32, a64 = (a32[0], a64[0]) if e.kinds[i] == "hv" else (a32, a64)
