@@ -52,13 +52,18 @@ def run(cmd, timeout=None, env=None, log=None):
         try:
             return p.wait(timeout=timeout), False
         except subprocess.TimeoutExpired:
-            os.killpg(p.pid, signal.SIGKILL)
-            p.wait()
-            return -9, True
+            return kill_group(p), True
         except BaseException:
-            os.killpg(p.pid, signal.SIGKILL)
-            p.wait()
+            kill_group(p)
             raise
+
+
+def kill_group(p):
+    try:
+        os.killpg(p.pid, signal.SIGKILL)
+    except ProcessLookupError:  # it had ended already
+        pass
+    return p.wait()
 
 
 def sources():
