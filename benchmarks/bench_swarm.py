@@ -25,7 +25,7 @@ sys.path.insert(0, HERE)
 sys.path.insert(1, os.path.join(HERE, "..", "tests", "python"))
 
 import morvelan_hdc as m  # noqa: E402
-from _siphash import sip13  # noqa: E402
+from support import sip13  # noqa: E402
 from harness import Case, main  # noqa: E402
 
 DIM = 10_000

@@ -5,7 +5,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
-from models_meta import COLOURS, WHITE, Engine, call, run
+from models import COLOURS, WHITE, Engine, call, run
 
 AXIS = st.one_of(st.floats(-12, 12, width=32), st.floats(width=32), st.sampled_from([-10.0, 10.0, 0.625, 0.624]))
 XYZ, U32 = st.lists(AXIS, min_size=3, max_size=3), st.integers(0, 2**32 - 1)

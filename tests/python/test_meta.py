@@ -3,8 +3,8 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
-import models_meta
-from models_meta import ACTIONS, PARAMS, call, run
+import models
+from models import ACTIONS, PARAMS, call, run
 
 REAL = st.one_of(st.floats(width=32), st.floats(-2, 2), st.sampled_from([0.5, 0.50000006, 0.4, 0.39999998, 0.8, 0.375]))
 ITEM = st.one_of(st.floats(-1.5, 1.5, width=32), st.floats(width=32), st.sampled_from([0.1, -0.1, 0.099999994]))
@@ -29,7 +29,7 @@ def test_matches_the_model(name, data):
     ctor, op, *observe = CLASSES[name]
     args = data.draw(ctor)
     ops = data.draw(st.lists(op, max_size=25))
-    run(getattr(m, "Py" + name)(*args), getattr(models_meta, name)(*args), ops, *observe)
+    run(getattr(m, "Py" + name)(*args), getattr(models, name)(*args), ops, *observe)
 
 
 def rec(res, acc, n=1): return [("record", res, 0.0, acc, [1.0, -1.0], 5)] * n
@@ -54,4 +54,4 @@ V = [1.0, 1.0, -1.0, 1.0]
                                       ("compute", V, [V], [[1, 2, 3, 4, 5, 6, 7, 8]])]),  # one key: its value as is
 ])
 def test_boundaries(name, args, ops):
-    run(getattr(m, "Py" + name)(*args), getattr(models_meta, name)(*args), ops)
+    run(getattr(m, "Py" + name)(*args), getattr(models, name)(*args), ops)

@@ -6,7 +6,7 @@ import pytest
 from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
-from models_swarm import Swarm, a32, call, norm
+from models import Swarm, a32, exact, same
 from support import bipolar
 
 INF, NAN, TOP = math.inf, math.nan, 2**64 - 1
@@ -21,9 +21,9 @@ def run(dim, ops):
             if name == "swarm_vector":
                 s.swarm_vector, model.swarm_vector = args[0], a32(args[0])
             else:
-                assert call(s, name, *args) == call(model, name, *args), (name, args)
+                same(s, model, name, *args)
             probe = [1.0] * (dim + 1)  # scores every agent, also at dim 0
-            assert norm([s.dim, s.swarm_vector, s.get_swarm_vector(), s.materialize(probe, -INF)]) == norm(
+            assert exact([s.dim, s.swarm_vector, s.get_swarm_vector(), s.materialize(probe, -INF)]) == exact(
                 [dim, model.swarm_vector, model.swarm_vector, model.materialize(probe, -INF)])
     return s
 
