@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import doctest
 import functools
+import importlib.util
 import os
 import re
 import subprocess
@@ -16,6 +17,7 @@ import morvelan_hdc
 
 ROOT = Path(__file__).resolve().parents[2]
 README = ROOT / "README.md"
+PNG = b"\x89PNG\r\n\x1a\n"
 
 # Lines each example must print (as line prefixes); kvc_capacity.py has a test of its own.
 EXPECTED = {
@@ -87,10 +89,17 @@ def test_capacity_table_and_plot(tmp_path):
         assert hits == total == pairs  # the exact path never misses a stored key
         # The holographic strength of n superposed pairs is about 1/n.
         assert abs(float(strength) - 1 / int(pairs)) <= 0.05 / int(pairs) ** 0.5 + 1e-4, (dim, pairs, strength)
-    if "plot written to" in out:
-        assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
-    else:
-        assert "table only" in out and not png.exists()
+    assert "plot written to" in out and png.read_bytes()[:8] == PNG and png.stat().st_size > 10_000
+
+
+def test_benchmark_plot_of_time_against_dimension(tmp_path):
+    spec = importlib.util.spec_from_file_location("bench_run", ROOT / "benchmarks" / "run.py")
+    bench = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(bench)
+    series = {f"{area}: op {k}": {d: (d * k * 1e-9, d) for d in bench.DIMS}
+              for area in ("algebra", "scans", "encoders") for k in (1, 3)}
+    assert bench.plot(series, tmp_path / "scaling.png")
+    assert (tmp_path / "scaling.png").read_bytes()[:8] == PNG and (tmp_path / "scaling.png").stat().st_size > 10_000
 
 
 @pytest.mark.skipif(not README.exists(), reason="README not beside the sources")
