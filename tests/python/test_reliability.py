@@ -122,6 +122,18 @@ def test_no_leak_on_any_path(e):
     assert after[0] - before[0] <= 3 and after[1] - before[1] < 16384 and after[2] - before[2] < 16384
 
 
+@pytest.mark.parametrize("e", [e for e in ALL if e.mutates and e.kind == "method"], ids=ids)
+def test_an_instance_holds_about_what_it_was_handed(e):
+    # Native bytes per adding call, in rows of dim floats: at most four per vector handed in plus three
+    # (copies, keys, indexes, doubling capacity), so an over-allocating or quadratic store shows.
+    o, dim = make(e.owner, 2048), 2048
+    argsets = [good_args(e, dim, s) for s in range(64)]
+    before = measure()[2]
+    [outcome(lambda: invoke(e, o, a)) for a in argsets]
+    rows = (measure()[2] - before) / len(argsets) / (dim * 4)
+    assert rows <= 4 * sum({"hv": 1, "hvs": 2}.get(k, 0) for k in e.kinds) + 3, rows
+
+
 @pytest.mark.parametrize("e", [e for e in ALL if "dim" in e.kinds and e.owner not in (
     "PyMultiHopReasoner", "PyMetacognition", "PySelfAudit", "PyQuantumAttentionHead")], ids=ids)  # sized by dim
 def test_a_huge_dim_is_a_prompt_memory_error(e):
