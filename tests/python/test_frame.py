@@ -162,6 +162,14 @@ def test_a_later_argument_that_writes_into_an_earlier_buffer_changes_nothing(e, 
     assert twin_outcome(e, spoilt) == twin_outcome(e, args) and buf[0] == 7.0
 
 
+@pytest.mark.parametrize("dtype", [np.float32, np.float64])
+def test_a_float_buffer_is_read_through_its_buffer_not_its_items(dtype):
+    liar = type("Liar", (np.ndarray,), {"__getitem__": lambda s, i: 9.0, "__iter__": lambda s: iter([9.0] * len(s))})
+    v, swarm = np.array([1.0, -2.0, 0.5], dtype).view(liar), m.PyHoloSwarm(3)
+    swarm.swarm_vector = v   # a copying conversion, beside the algebra's in-place one
+    assert m.hdc_bind(v, [1.0] * 3) == swarm.swarm_vector == [1.0, -2.0, 0.5]
+
+
 def test_mutation_of_a_list_during_its_conversion_is_seen():
     data = [1.0, 0.0, 5.0, 6.0]
     data[1] = type("Shrinker", (), {"__float__": lambda s: (data.__delitem__(slice(2, None)), 2.0)[1]})()

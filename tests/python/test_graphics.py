@@ -35,7 +35,7 @@ def test_engine_matches_the_model(dim, data):
     (31, [("generate_photon", "blue")]),  # below one block
     (8, [("encode_bvh_node", [0] * 3, [1] * 3, [1] * 9, [1] * 8), ("encode_bvh_node", [0] * 3, [1] * 3, [1] * 8, [2])]),
     (8, [("simulate_counterfactual", [1, 2, 3], "text"), ("simulate_counterfactual", "text", [1, 2, 3])]),
-    (16, [("simulate_counterfactual", "a\ud800", "a\ufffd")]),  # a lone surrogate is U+FFFD
+    (16, [("simulate_counterfactual", "a\ud800\U0001f600\u07ff", "a\ufffd\U0001f600\u07ff")]),  # a lone surrogate is U+FFFD
 ])
 def test_engine_boundaries(dim, ops):
     run(m.PyHoloGenEngine(dim), Engine(dim), ops)
