@@ -118,9 +118,10 @@ def test_each_parameter_converts_by_its_kind_and_names_itself_in_errors(e, i):
         assert with_arg(e, i, RANGES[kind][0] - 1)[0][0] is not OverflowError
 
 
-def Seq(items, claimed=None, hook=lambda: None):  # noqa: N802 - neither list nor tuple; its length only a hint
-    return type("Seq", (), {"__len__": lambda s: len(items) if claimed is None else claimed,
-                            "__getitem__": lambda s, i: hook() or items[i]})()
+def Seq(items, claimed=None, hook=lambda: None, at="__getitem__"):  # noqa: N802 - neither list nor tuple
+    run = {at: hook}   # the hook runs in __len__ (which the module only takes as a hint) or __getitem__
+    return type("Seq", (), {"__len__": lambda s: run.get("__len__", int)() or (len(items) if claimed is None else claimed),
+                            "__getitem__": lambda s, i: run.get("__getitem__", int)() or items[i]})()
 
 
 WORDS = [0x7FA00005, 0xFF800001, 0x80000000, 0x7F800000, 0xFF800000, 0x00000001, 0x807FFFFF, 0x7FC12345, 0x3F800000]
@@ -152,11 +153,12 @@ def test_hypervector_buffers_match_the_list_path_bit_for_bit(e, i, w, n):
 
 @pytest.mark.parametrize("e,i,j", [(e, i, j) for e, i in SLOTS if e.kinds[i] == "hv" for j in range(i + 1, len(
     e.params)) if e.kinds[j] in ("hv", "hvs", "f32", "u64", "u32", "i32")], ids=ids)
-def test_a_later_argument_that_writes_into_an_earlier_buffer_changes_nothing(e, i, j):
+@pytest.mark.parametrize("at", ["__len__", "__getitem__"])
+def test_a_later_argument_that_writes_into_an_earlier_buffer_changes_nothing(e, i, j, at):
     args = good_args(e)
     spoilt, buf, good = list(args), np.array(args[i], dtype=np.float32), args[j]
     spoilt[i], spoil = buf, lambda: buf.fill(7.0)
-    spoilt[j] = Seq(good, hook=spoil) if e.kinds[j] == "hv" else [Seq(good[0], hook=spoil)] + good[1:] \
+    spoilt[j] = Seq(good, hook=spoil, at=at) if e.kinds[j] == "hv" else [Seq(good[0], hook=spoil, at=at)] + good[1:] \
         if e.kinds[j] == "hvs" else type("Spoil", (), {"__float__": lambda s: spoil() or float(good),
                                                        "__index__": lambda s: spoil() or int(good)})()
     assert twin_outcome(e, spoilt) == twin_outcome(e, args) and buf[0] == 7.0
