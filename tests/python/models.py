@@ -389,6 +389,9 @@ class Engine:
                 raise ValueError(f"unsupported photon color '{name}'. Use blue, red, green, yellow, white, cyan, "
                                  "amber, or violet.")
             return photon(self.dim, (0, 0, 0), (1, 0, 0), COLOURS[name])
+        for name, value in (("direction", direction), ("wavelength", wavelength)):
+            if value is None:
+                raise ValueError(f"{name} is required when generate_photon() is called with a position vector")
         return photon(self.dim, position, direction, wavelength)
 
     def encode_bvh_node(self, lo, hi, left, right):

@@ -33,6 +33,7 @@ def test_engine_matches_the_model(dim, data):
     (32, [("generate_photon", c) for c in [*COLOURS, "\u0085\u3000 GrEeN\u2029\t", "\x1cR\u00c9D\x1f"]]),
     (100, [("generate_photon", [0, 0, 0], [1, 0, 0], -10 + 0.625 * k) for k in range(33)]),  # every block's edge
     (31, [("generate_photon", "blue")]),  # below one block
+    (32, [("generate_photon", [0, 0, 0], *given) for given in ([], [[1, 0, 0]], [None, 500.0])]),  # each is required
     (8, [("encode_bvh_node", [0] * 3, [1] * 3, [1] * 9, [1] * 8), ("encode_bvh_node", [0] * 3, [1] * 3, [1] * 8, [2])]),
     (8, [("simulate_counterfactual", [1, 2, 3], "text"), ("simulate_counterfactual", "text", [1, 2, 3])]),
     (16, [("simulate_counterfactual", "a\ud800\U0001f600\u07ff", "a\ufffd\U0001f600\u07ff")]),  # a lone surrogate is U+FFFD
