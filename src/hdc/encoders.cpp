@@ -6,6 +6,7 @@
 
 #include "hdc/hash.hpp"
 #include "hdc/rng.hpp"
+#include "hdc/trig.hpp"
 
 namespace mhdc::hdc {
 
@@ -42,19 +43,9 @@ Hypervector xorshift_bits(std::uint64_t x, std::uint64_t dim) {
   return out;
 }
 
-constexpr float kTwoPow64Inv = 0x1p-64f;
-static_assert(kTwoPow64Inv == 5.421011e-20f);
-
 }  // namespace
 
 std::uint64_t string_hash(std::string_view s) { return hash_text(s); }
-
-float phase_from_hash(std::uint64_t h) {
-  // One rounding from the exact 64-bit integer (a detour through double would
-  // round twice and differ for some hashes, e.g. 2^63 + 2^39 + 1).
-  const float x = static_cast<float>(h) * kTwoPow64Inv;
-  return (x + x) * 3.1415927f;
-}
 
 std::uint64_t hv_hash(HvView v) {
   std::uint64_t h = 0;

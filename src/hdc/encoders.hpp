@@ -24,8 +24,4 @@ ByteVector text_to_bipolar_i8(std::string_view text, std::uint64_t dim);
 // (clamped to [0, 1e6], NaN as 0, times 1000 in 32 bits, truncated, mod 256).
 std::string scalar_key(std::string_view name, float value);
 
-// The phase encode_phases gives a hash: h rounded once to a 32-bit float, times
-// 2^-64, doubled, times 3.1415927 (all in 32 bits).
-float phase_from_hash(std::uint64_t h);
-
 }  // namespace mhdc::hdc

@@ -1,83 +1,99 @@
-// Reductions that must keep index order. A single dot product is a chain of
-// dependent adds; speed comes from computing several candidates' sums side by
-// side (one lane per candidate), which leaves every individual sum in order.
+// The scan kernels: dot products of one query with many rows, each sum exactly
+// the index-order float sum init + q[0]*r[0] + q[1]*r[1] + ..., bit for bit.
 //
-// One exception is allowed because it cannot change a result: when every
-// product is an integer and the absolute values of init and all products add up
-// to less than 2^24, every partial sum, in any order, is an integer that a float
-// holds exactly, so the sum is the same whatever the order. The sign of a zero
-// sum agrees too: under round-to-nearest x + y gives -0.0 only when both are
-// -0.0, so a sum is -0.0 exactly when init and every product are -0.0, in any
-// order (lanes start at -0.0, the identity of addition). Bipolar vectors shorter
-// than 2^24 always qualify. `dot` checks this cheaply, chunk by chunk, with
-// vector instructions and, at the first chunk that fails, carries on with the
-// sequential sum from the exact prefix (equal to the sequential prefix).
+// Speed comes from three places, none of which reorders a sum:
+// - lanes: several rows' sums side by side, one vector lane per row, each lane
+//   adding its terms in index order (`lane_dots`, `sign_dots`, `dots_rows`);
+// - sign bits: a bipolar row (every element exactly +1.0f or -1.0f) is kept as
+//   bits, and q[i] * (+-1) is q[i] with its sign bit flipped or not: exact for
+//   every q[i] but NaN, whose own sign bit could differ (`sign_dots`; callers
+//   send NaN queries to the scalar twin);
+// - counting: when the query is bipolar too, every term is +1 or -1 and every
+//   partial sum an integer of magnitude at most m < 2^24, which a float holds
+//   exactly, so the sum is m - 2 * popcount(q_bits ^ row_bits) in any order.
+//   For m >= 1 a zero sum is +0.0 whatever zero it starts from (x + -x is +0.0),
+//   so this holds for init +0.0 and -0.0 (`popcount_dots`).
+// `dot` uses a fourth: a sum whose products are small integers is exact in any
+// order too; it checks that chunk by chunk and sums checked chunks with vector
+// instructions.
 //
-// Each vectorised kernel has a plain scalar twin (`*_scalar`) used by the tests
-// to prove bit-identity.
+// Every kernel takes the instruction set to run (hdc/simd.hpp) and has a plain
+// scalar twin (`*_scalar`) that the tests compare with it for each set.
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
+#include "hdc/simd.hpp"
 #include "hdc/types.hpp"
 
 namespace mhdc::hdc {
 
+// ---- single dot products ---------------------------------------------------
+
 // init + sum_{i<n} a[i]*b[i], each product and each addition rounded to 32 bits,
-// in index order. init is usually +0.0 or -0.0 (they differ only when every
-// product is -0.0); any other init continues a sum already started.
-float dot(const float* a, const float* b, std::size_t n, float init = 0.0f);
+// in index order.
+float dot(const float* a, const float* b, std::size_t n, float init = 0.0f, Isa isa = active_isa());
 float dot_scalar(const float* a, const float* b, std::size_t n, float init = 0.0f);
 inline float dot(HvView a, HvView b, float init = 0.0f) {
   return dot(a.data(), b.data(), a.size() < b.size() ? a.size() : b.size(), init);
 }
 
 // The exact part of `dot`: the length k (a multiple of 32, at most n) of the
-// longest checked prefix on which init and the products pass the exactness test
-// above, with *sum set to init + sum_{i<k} a[i]*b[i] (equal to the sequential
-// prefix, bit for bit). Returns 0 (and *sum = init) when init itself fails.
-// A caller continues with `dot(a + k, b + k, n - k, *sum)` or its own loop.
-std::size_t dot_exact_prefix(const float* a, const float* b, std::size_t n, float init, float* sum);
+// longest checked prefix whose products and init are integers with absolute
+// values adding up to less than 2^24, with *sum set to the (order-free) sum
+// over it. Returns 0 (and *sum = init) when init itself fails.
+std::size_t dot_exact_prefix(const float* a, const float* b, std::size_t n, float init, float* sum,
+                             Isa isa = active_isa());
 
-// A store of rows of one width, kept lane-interleaved in blocks of kLanes rows
-// (block b holds element i of its rows at [b][i][lane]) so that the dots of a
-// query against every row run one lane per row.
-class RowBank {
- public:
-  static constexpr std::size_t kLanes = 8;
+// ---- float rows in lane blocks -----------------------------------------------
 
-  explicit RowBank(std::size_t width = 0) : width_(width) {}
-  std::size_t width() const { return width_; }
-  std::size_t size() const { return rows_; }
-  bool empty() const { return rows_ == 0; }
+// Rows of `width` floats kept kLanes to a block, element i of the block's rows
+// at [i * kLanes + lane].
+inline constexpr std::size_t kLanes = 8;
 
-  // Appends a row; elements beyond `width` are ignored, missing ones are 0.
-  void push(HvView row);
-  float at(std::size_t r, std::size_t i) const {
-    return data_[(r / kLanes) * width_ * kLanes + i * kLanes + r % kLanes];
-  }
-  Hypervector row(std::size_t r) const;
-  void clear() { data_.clear(); rows_ = 0; }
+// out[r] = init + sum_{i<m} q[i] * row_r[i], r < rows, over the blocks listed.
+void lane_dots(const float* const* blocks, std::size_t nblocks, std::size_t rows, const float* q, std::size_t m,
+               float init, float* out, Isa isa = active_isa());
+void lane_dots_scalar(const float* const* blocks, std::size_t nblocks, std::size_t rows, const float* q,
+                      std::size_t m, float init, float* out);
 
-  // out[r] = init + sum_{i<m} q[i] * row_r[i] in index order, m = min(m, width), for every row r.
-  // Four blocks are kept in flight so that independent rows' adds overlap.
-  void dots(const float* q, std::size_t m, float* out, float init = 0.0f) const;
-  void dots_scalar(const float* q, std::size_t m, float* out, float init = 0.0f) const;
+// out[r] = dot(q, rows + r * stride, m, init) for k rows of a caller's matrix.
+// Bipolar rows against a bipolar query are counted; rows whose products are
+// small integers are summed as `dot` does; the rest eight at a time.
+void dots_rows(const float* q, const float* rows, std::size_t k, std::size_t stride, std::size_t m, float* out,
+               float init = 0.0f, Isa isa = active_isa());
+void dots_rows_scalar(const float* q, const float* rows, std::size_t k, std::size_t stride, std::size_t m,
+                      float* out, float init = 0.0f);
 
- private:
-  std::size_t width_;
-  std::size_t rows_ = 0;
-  std::vector<float> data_;
-};
+// ---- bipolar rows as sign bits -----------------------------------------------
 
-// out[r] = dot(q, rows[r], m) for k rows laid out contiguously with `stride` floats
-// between rows (a matrix handed in by a caller); each sum in index order. Rows
-// that pass the exactness test are summed with vector instructions; the others
-// eight at a time, one accumulator each.
-void dots_rows(const float* q, const float* rows, std::size_t k, std::size_t stride,
-               std::size_t m, float* out, float init = 0.0f);
-void dots_rows_scalar(const float* q, const float* rows, std::size_t k, std::size_t stride,
-                      std::size_t m, float* out, float init = 0.0f);
+// A row of n elements as ceil(n / 64) words, bit i set where element i is -1.0f,
+// bits past n clear.
+inline constexpr std::size_t bit_words(std::size_t n) { return n / 64 + (n % 64 != 0); }
+
+// Whether v[0 .. n) is bipolar; if so (and bits is not null) its sign bits are
+// written to bits[0 .. bit_words(n)). An empty vector is bipolar.
+bool pack_bipolar(const float* v, std::size_t n, std::uint64_t* bits, Isa isa = active_isa()) noexcept;
+inline bool is_bipolar(HvView v) noexcept { return pack_bipolar(v.data(), v.size(), nullptr); }
+
+// For `rows` rows of `words` words each (row r at bits + r * words):
+// out[r] = init + sum_{i<m} q[i] * (bit i of row r ? -1 : +1), index order, m <= 64 * words.
+// Exact for every q but NaN (see above); sign_dots_scalar multiplies, so it is exact for NaN too.
+void sign_dots(const std::uint64_t* bits, std::size_t words, std::size_t rows, const float* q, std::size_t m,
+               float init, float* out, Isa isa = active_isa());
+void sign_dots_scalar(const std::uint64_t* bits, std::size_t words, std::size_t rows, const float* q,
+                      std::size_t m, float init, float* out);
+
+// out[r] = m - 2 * popcount of the first m bits of (q ^ row r), as a float: the
+// sum of a bipolar query's products with row r for 1 <= m < 2^24 (init +-0.0).
+void popcount_dots(const std::uint64_t* bits, std::size_t words, std::size_t rows, const std::uint64_t* q,
+                   std::size_t m, float* out, Isa isa = active_isa());
+void popcount_dots_scalar(const std::uint64_t* bits, std::size_t words, std::size_t rows, const std::uint64_t* q,
+                          std::size_t m, float* out);
+// Whether a query of m elements starting from `init` may be counted.
+bool countable(std::size_t m, float init) noexcept;
+
+// Whether any of x[0 .. n) is NaN.
+bool has_nan(const float* x, std::size_t n) noexcept;
 
 }  // namespace mhdc::hdc

@@ -17,10 +17,6 @@
 
 #include "hdc/errors.hpp"
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
-
 namespace mhdc::hdc {
 
 // ---------------------------------------------------------------------------
@@ -70,7 +66,7 @@ void chacha4_scalar(const std::uint32_t key[8], std::uint64_t counter, std::uint
     chacha_block(key, counter + static_cast<std::uint64_t>(b), stream, double_rounds, out + 16 * b);
 }
 
-#if defined(__x86_64__) && defined(__GNUC__)
+#if defined(MHDC_X86)
 // Four blocks side by side: state word i of blocks 0..3 sits in the four lanes of
 // one vector, so every quarter-round is plain lane-wise arithmetic. A 4x4
 // transpose per group of four words writes the blocks back one after another,
@@ -142,7 +138,7 @@ void chacha4_sse2(const std::uint32_t key[8], std::uint64_t counter, std::uint64
   a = _mm256_add_epi32(a, b); d = _mm256_shuffle_epi8(_mm256_xor_si256(d, a), rot8);          \
   c = _mm256_add_epi32(c, d); b = MHDC_ROT256(_mm256_xor_si256(b, c), 7);
 
-__attribute__((target("avx2"))) void chacha4_avx2(const std::uint32_t key[8],
+MHDC_TARGET_AVX2 void chacha4_avx2(const std::uint32_t key[8],
                                                   std::uint64_t counter, std::uint64_t stream,
                                                   int double_rounds, std::uint32_t out[64]) {
   const __m256i rot16 = _mm256_setr_epi8(2, 3, 0, 1, 6, 7, 4, 5, 10, 11, 8, 9, 14, 15, 12, 13,
@@ -195,45 +191,29 @@ __attribute__((target("avx2"))) void chacha4_avx2(const std::uint32_t key[8],
 #undef MHDC_HALF_ROUND
 #undef MHDC_ROT256
 
-using Chacha4Fn = void (*)(const std::uint32_t*, std::uint64_t, std::uint64_t, int, std::uint32_t*);
-
-Chacha4Fn pick_chacha4() {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? &chacha4_avx2 : &chacha4_sse2;
-}
-
 }  // namespace
 
-void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
-             int double_rounds, std::uint32_t out[64]) {
-  static const Chacha4Fn fn = pick_chacha4();
-  fn(key, counter, stream, double_rounds, out);
+void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream, int double_rounds,
+             std::uint32_t out[64], Isa isa) {
+  (usable(isa) == Isa::baseline ? chacha4_sse2 : chacha4_avx2)(key, counter, stream, double_rounds, out);
 }
-
-namespace detail {
-void chacha4_baseline(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
-                      int double_rounds, std::uint32_t out[64]) {
-  chacha4_sse2(key, counter, stream, double_rounds, out);
-}
-bool chacha4_uses_avx2() { return pick_chacha4() == &chacha4_avx2; }
-}  // namespace detail
 
 #else
 
-void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
-             int double_rounds, std::uint32_t out[64]) {
+void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream, int double_rounds,
+             std::uint32_t out[64], Isa) {
   chacha4_scalar(key, counter, stream, double_rounds, out);
 }
+
+#endif
 
 namespace detail {
 void chacha4_baseline(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
                       int double_rounds, std::uint32_t out[64]) {
-  chacha4_scalar(key, counter, stream, double_rounds, out);
+  chacha4(key, counter, stream, double_rounds, out, Isa::baseline);
 }
-bool chacha4_uses_avx2() { return false; }
+bool chacha4_uses_avx2() { return active_isa() != Isa::baseline; }
 }  // namespace detail
-
-#endif
 
 // ---------------------------------------------------------------------------
 // SeededRng

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "hdc/simd.hpp"
+
 namespace mhdc::hdc {
 
 // The ChaCha block function with `double_rounds` double rounds over the state
@@ -15,9 +17,9 @@ void chacha_block(const std::uint32_t key[8], std::uint64_t counter, std::uint64
                   int double_rounds, std::uint32_t out[16]);
 
 // Four consecutive blocks (counters c .. c+3), block after block, into out[64].
-// Dispatches to a vectorised path where the CPU has one; chacha4_scalar is its twin.
-void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
-             int double_rounds, std::uint32_t out[64]);
+// Vectorised for `isa` (SSE2 for the baseline on x86-64); chacha4_scalar is its twin.
+void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream, int double_rounds,
+             std::uint32_t out[64], Isa isa = active_isa());
 void chacha4_scalar(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
                     int double_rounds, std::uint32_t out[64]);
 

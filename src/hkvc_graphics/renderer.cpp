@@ -140,12 +140,12 @@ std::array<bool, 32> thermometer(float wavelength) {
 
 namespace detail {
 
+namespace {
 // out[j] = hit where draw j passes gen_bool(0.6), else -hit: one block's stretch
 // of a refill, with no per-element block test, so it vectorises.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(MHDC_NO_CLONES)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void bias_stretch(const std::uint32_t* w, std::size_t count, std::int8_t hit, std::int8_t* out) {
+template <hdc::Isa>
+[[gnu::always_inline]] inline void bias_stretch_body(const std::uint32_t* w, std::size_t count, std::int8_t hit,
+                                                     std::int8_t* out) {
   const auto miss = static_cast<std::int8_t>(-hit);
   // x < threshold for x = (w[2j + 1] << 32) | w[2j], compared as two 32-bit halves.
   constexpr auto kHi = static_cast<std::uint32_t>(kPhotonBiasThreshold >> 32);
@@ -154,6 +154,13 @@ void bias_stretch(const std::uint32_t* w, std::size_t count, std::int8_t hit, st
     const std::uint32_t lo = w[2 * j], hi = w[2 * j + 1];
     out[j] = (hi < kHi) | ((hi == kHi) & (lo < kLo)) ? hit : miss;
   }
+}
+MHDC_ISA_VARIANTS(void, bias_stretch, (const std::uint32_t* w, std::size_t count, std::int8_t hit, std::int8_t* out),
+                  (w, count, hit, out))
+}  // namespace
+
+void bias_stretch(const std::uint32_t* w, std::size_t count, std::int8_t hit, std::int8_t* out, hdc::Isa isa) {
+  bias_stretch_for(hdc::usable(isa))(w, count, hit, out);
 }
 
 }  // namespace detail

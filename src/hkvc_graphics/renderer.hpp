@@ -48,7 +48,8 @@ inline constexpr std::uint64_t kPhotonBiasThreshold = 0x9999999999999800ull;
 namespace detail {
 // out[j] = hit where draw j, (w[2j + 1] << 32) | w[2j], is below
 // kPhotonBiasThreshold (gen_bool(0.6) passes), else -hit.
-void bias_stretch(const std::uint32_t* w, std::size_t count, std::int8_t hit, std::int8_t* out);
+void bias_stretch(const std::uint32_t* w, std::size_t count, std::int8_t hit, std::int8_t* out,
+                  hdc::Isa isa = hdc::active_isa());
 }  // namespace detail
 
 struct HKVCRenderer {

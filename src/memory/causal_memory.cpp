@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 
 #include "hdc/encoders.hpp"
 #include "hdc/errors.hpp"
@@ -69,9 +68,9 @@ void CausalMemory::record(HvView cause, HvView effect, HvView time) {
   const std::uint64_t es = hdc::hv_hash(effect);
 
   // Allocate everything first; the edge, both index entries and the trace change together.
-  RowStore::Pending pc = causes_.prepare(cause);
-  RowStore::Pending pe = effects_.prepare(effect);
-  RowStore::Pending pt = times_.prepare(time);
+  causes_.reserve(cause);
+  effects_.reserve(effect);
+  times_.reserve(time);
   IndexSlot slot_c = reserve_index(cause_index_, cs);
   IndexSlot slot_e;
   try {
@@ -82,9 +81,9 @@ void CausalMemory::record(HvView cause, HvView effect, HvView time) {
   }
 
   const std::uint64_t k = causes_.size();
-  causes_.commit(std::move(pc));
-  effects_.commit(std::move(pe));
-  times_.commit(std::move(pt));
+  causes_.append(cause);
+  effects_.append(effect);
+  times_.append(time);
   slot_c.commit(k);
   slot_e.commit(k);
   for (std::uint64_t i = 0; i < dim_; ++i)
@@ -98,7 +97,7 @@ Hypervector CausalMemory::probe(HvView q, const Hypervector& role) const {
   return p;
 }
 
-std::vector<float> CausalMemory::scan(const RowStore& rows, HvView q, std::size_t n) const {
+std::vector<float> CausalMemory::scan(const hdc::Rows& rows, HvView q, std::size_t n) const {
   std::vector<float> s(rows.size());
   rows.dots(q, kNegZero, s.data());
   const float divisor = static_cast<float>(n);

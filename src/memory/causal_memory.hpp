@@ -8,8 +8,8 @@
 // norm_dot) and fall back to scanning every edge against the trace probe
 //   probe[i] = (role[i] * q[i]) * trace[i],  i < m = min(len q, dim).
 // norm_dot(q, v, n) = (-0.0 + sum_{i < min(len q, len v, n)} q[i]*v[i]) / float(n),
-// summed in index order; scans over all edges compute many edges' sums side by
-// side (one lane per edge), each still in index order.
+// summed in index order; scans over all edges run on hdc::Rows, whose kernels
+// give each edge's index-order sum bit for bit.
 //
 // Failure: the constructor allocates the trace and the roles up front; `record`
 // rejects a cause, effect or time shorter than dim with value_error and
@@ -22,7 +22,7 @@
 
 #include "hdc/types.hpp"
 #include "memory/index_map.hpp"
-#include "memory/row_store.hpp"
+#include "hdc/rows.hpp"
 
 namespace mhdc::memory {
 
@@ -59,12 +59,12 @@ class CausalMemory {
  private:
   Hypervector probe(HvView q, const Hypervector& role) const;
   // norm_dot of q against every row of `rows` over `n` components, divisor float(n).
-  std::vector<float> scan(const RowStore& rows, HvView q, std::size_t n) const;
+  std::vector<float> scan(const hdc::Rows& rows, HvView q, std::size_t n) const;
 
   std::uint64_t dim_;
   Hypervector trace_;
   Hypervector cause_role_, effect_role_, temporal_role_;
-  RowStore causes_, effects_, times_;
+  hdc::Rows causes_, effects_, times_;
   IndexMap cause_index_, effect_index_;
 };
 

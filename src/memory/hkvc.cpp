@@ -3,16 +3,13 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <utility>
-
-#if defined(__x86_64__) && defined(__GNUC__)
-#include <immintrin.h>
-#endif
 
 #include "hdc/encoders.hpp"
 #include "hdc/hash.hpp"
-#include "memory/phasor.hpp"
-#include "memory/row_store.hpp"
+#include "hdc/simd.hpp"
+#include "hdc/trig.hpp"
 
 namespace mhdc::memory {
 
@@ -24,7 +21,7 @@ float clamp_score(float s) { return s > 0.0f ? s : 0.0f; }  // NaN and -0.0 beco
 }  // namespace
 
 Hkvc::Hkvc(std::uint64_t dim)
-    : dim_(dim), comp_re_(dim), comp_im_(dim), pos_re_(dim), pos_im_(dim) {}
+    : dim_(dim), comp_re_(dim), comp_im_(dim), pos_re_(dim), pos_im_(dim), val_phases_(dim, false) {}
 
 std::vector<float> Hkvc::position_basis(std::uint64_t position, std::uint64_t dim) {
   std::vector<float> out(dim);
@@ -33,7 +30,7 @@ std::vector<float> Hkvc::position_basis(std::uint64_t position, std::uint64_t di
   for (std::uint64_t i = 0; i < dim; ++i) {
     hdc::Sip13 h = prefix;
     h.write_index(i);
-    out[i] = hash_to_phase(h.finish());
+    out[i] = hdc::phase_from_hash(h.finish());
   }
   return out;
 }
@@ -46,7 +43,7 @@ std::vector<float> Hkvc::position_probe(std::uint64_t position, std::uint64_t di
   for (std::uint64_t i = 0; i < dim; ++i) {
     const std::uint64_t x = h ^ (i * 0x9E3779B97F4A7C15ULL);
     const std::uint64_t y = std::rotl(x, 21) + x;
-    out[i] = hash_to_phase(y);
+    out[i] = hdc::phase_from_hash(y);
   }
   return out;
 }
@@ -57,35 +54,28 @@ void Hkvc::store(std::string_view key, std::string_view value, std::uint64_t pos
   std::vector<float> vp = hdc::encode_phases(value, dim_);
   const std::vector<float> pb = position_basis(position, dim_);
   std::string stored_value(value);
-  const std::size_t lane = count_ % kLanes;
-  std::vector<float> fresh_block;
-  if (lane == 0) {
-    fresh_block.assign(dim_ * kLanes, 0.0f);
-    reserve_one_more(val_blocks_);
-  }
-  reserve_one_more(values_);
-  reserve_one_more(key_phases_);
+  val_phases_.reserve(vp);
+  hdc::grow_for(values_, 1);
+  hdc::grow_for(key_phases_, 1);
   IndexSlot slot = reserve_index(key_index_, hdc::string_hash(key));  // last allocation
 
   // Nothing below can fail.
-  float* block = lane == 0 ? fresh_block.data() : val_blocks_.back().data();
-  for (std::uint64_t i = 0; i < dim_; ++i) block[i * kLanes + lane] = vp[i];
   float theta[kTile], c[kTile], s[kTile];
   for (std::size_t i0 = 0; i0 < dim_; i0 += kTile) {
     const std::size_t n = std::min<std::size_t>(kTile, dim_ - i0);
     for (std::size_t k = 0; k < n; ++k) theta[k] = kp[i0 + k] + vp[i0 + k];
-    cos_sin_n(theta, n, c, s);
+    hdc::cos_sin_n(theta, n, c, s);
     for (std::size_t k = 0; k < n; ++k) {
       comp_re_[i0 + k] += c[k];
       comp_im_[i0 + k] += s[k];
     }
-    cos_sin_n(pb.data() + i0, n, c, s);
+    hdc::cos_sin_n(pb.data() + i0, n, c, s);
     for (std::size_t k = 0; k < n; ++k) {
       pos_re_[i0 + k] += c[k];
       pos_im_[i0 + k] += s[k];
     }
   }
-  if (lane == 0) val_blocks_.push_back(std::move(fresh_block));
+  val_phases_.append(vp);
   values_.push_back(std::move(stored_value));
   key_phases_.push_back(std::move(kp));
   slot.commit(count_);
@@ -99,7 +89,7 @@ float Hkvc::key_resonance(std::size_t e, const float* q) const {
   for (std::size_t i0 = 0; i0 < dim_; i0 += kTile) {
     const std::size_t n = std::min<std::size_t>(kTile, dim_ - i0);
     for (std::size_t k = 0; k < n; ++k) theta[k] = kp[i0 + k] - q[i0 + k];
-    cos_n(theta, n, c);
+    hdc::cos_n(theta, n, c);
     for (std::size_t k = 0; k < n; ++k) acc += c[k];
   }
   return acc / static_cast<float>(dim_);
@@ -110,8 +100,8 @@ float Hkvc::strength(std::size_t e, const float* q) const {
   float acc = 0.0f;
   for (std::size_t i0 = 0; i0 < dim_; i0 += kTile) {
     const std::size_t n = std::min<std::size_t>(kTile, dim_ - i0);
-    for (std::size_t k = 0; k < n; ++k) theta[k] = q[i0 + k] + val_phase(e, i0 + k);
-    cos_sin_n(theta, n, c, s);
+    for (std::size_t k = 0; k < n; ++k) theta[k] = q[i0 + k] + val_phases_.at(e, i0 + k);
+    hdc::cos_sin_n(theta, n, c, s);
     for (std::size_t k = 0; k < n; ++k) acc += c[k] * comp_re_[i0 + k] + s[k] * comp_im_[i0 + k];
   }
   return acc / denominator();
@@ -119,34 +109,28 @@ float Hkvc::strength(std::size_t e, const float* q) const {
 
 namespace {
 
+using hdc::Isa;
+using hdc::kLanes;
+typedef float F8 __attribute__((vector_size(32)));
+
 // acc[l] += c[k][l] * re[k] + s[k][l] * im[k] for k < n, lanes l < 8, in k order:
 // one lane per entry, each lane's products and adds rounded as written.
-void accumulate_terms_generic(const float* c, const float* s, const float* re, const float* im, std::size_t n,
-                              float* acc) {
-  for (std::size_t k = 0; k < n; ++k)
-    for (std::size_t l = 0; l < 8; ++l) acc[l] += c[k * 8 + l] * re[k] + s[k * 8 + l] * im[k];
-}
-
-#if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void accumulate_terms_avx2(const float* c, const float* s, const float* re,
-                                                           const float* im, std::size_t n, float* acc) {
-  __m256 a = _mm256_loadu_ps(acc);
+template <Isa>
+[[gnu::always_inline]] inline void accumulate_terms_body(const float* c, const float* s, const float* re,
+                                                         const float* im, std::size_t n, float* acc) {
+  F8 a;
+  std::memcpy(&a, acc, sizeof a);
   for (std::size_t k = 0; k < n; ++k) {
-    const __m256 t = _mm256_add_ps(_mm256_mul_ps(_mm256_loadu_ps(c + k * 8), _mm256_set1_ps(re[k])),
-                                   _mm256_mul_ps(_mm256_loadu_ps(s + k * 8), _mm256_set1_ps(im[k])));
-    a = _mm256_add_ps(a, t);
+    F8 ck, sk;
+    std::memcpy(&ck, c + k * 8, sizeof ck);
+    std::memcpy(&sk, s + k * 8, sizeof sk);
+    a += ck * re[k] + sk * im[k];
   }
-  _mm256_storeu_ps(acc, a);
+  std::memcpy(acc, &a, sizeof a);
 }
-#endif
-
-void accumulate_terms(const float* c, const float* s, const float* re, const float* im, std::size_t n, float* acc) {
-#if defined(__x86_64__) && defined(__GNUC__)
-  static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) return accumulate_terms_avx2(c, s, re, im, n, acc);
-#endif
-  accumulate_terms_generic(c, s, re, im, n, acc);
-}
+MHDC_ISA_VARIANTS(void, accumulate_terms, (const float* c, const float* s, const float* re, const float* im,
+                                           std::size_t n, float* acc),
+                  (c, s, re, im, n, acc))
 
 }  // namespace
 
@@ -155,8 +139,9 @@ void Hkvc::strengths(const float* q, float* out) const {
   static_assert(kLanes == 8);
   float theta[T * kLanes], c[T * kLanes], s[T * kLanes];
   const float denom = denominator();
-  for (std::size_t b = 0; b < val_blocks_.size(); ++b) {
-    const float* block = val_blocks_[b].data();
+  const auto accumulate = accumulate_terms_for(hdc::active_isa());
+  for (std::size_t b = 0; b * kLanes < count_; ++b) {
+    const float* block = val_phases_.lane_block(b);
     float acc[kLanes];
     for (std::size_t l = 0; l < kLanes; ++l) acc[l] = 0.0f;
     for (std::size_t i0 = 0; i0 < dim_; i0 += T) {
@@ -164,9 +149,9 @@ void Hkvc::strengths(const float* q, float* out) const {
       const float* col = block + i0 * kLanes;
       for (std::size_t k = 0; k < n; ++k)
         for (std::size_t l = 0; l < kLanes; ++l) theta[k * kLanes + l] = q[i0 + k] + col[k * kLanes + l];
-      cos_sin_n(theta, n * kLanes, c, s);
+      hdc::cos_sin_n(theta, n * kLanes, c, s);
       // One lane per entry: each entry's sum still runs over i in order.
-      accumulate_terms(c, s, comp_re_.data() + i0, comp_im_.data() + i0, n, acc);
+      accumulate(c, s, comp_re_.data() + i0, comp_im_.data() + i0, n, acc);
     }
     const std::size_t rows = std::min<std::size_t>(kLanes, count_ - b * kLanes);
     for (std::size_t l = 0; l < rows; ++l) out[b * kLanes + l] = acc[l] / denom;
@@ -209,7 +194,7 @@ float Hkvc::position_score(std::uint64_t position) const {
   float acc = 0.0f;
   for (std::size_t i0 = 0; i0 < dim_; i0 += kTile) {
     const std::size_t n = std::min<std::size_t>(kTile, dim_ - i0);
-    cos_sin_n(phi.data() + i0, n, c, s);
+    hdc::cos_sin_n(phi.data() + i0, n, c, s);
     for (std::size_t k = 0; k < n; ++k) acc += c[k] * pos_re_[i0 + k] + s[k] * pos_im_[i0 + k];
   }
   return acc / static_cast<float>(count_);

@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hdc/rows.hpp"
 #include "hdc/types.hpp"
 #include "memory/index_map.hpp"
 
@@ -70,10 +71,6 @@ class Hkvc {
   void strengths(const float* q, float* out) const;
 
  private:
-  static constexpr std::size_t kLanes = 8;
-  float val_phase(std::size_t e, std::size_t i) const {
-    return val_blocks_[e / kLanes][i * kLanes + e % kLanes];
-  }
   float denominator() const { return static_cast<float>(count_) * static_cast<float>(dim_); }
 
   std::uint64_t dim_;
@@ -81,9 +78,9 @@ class Hkvc {
   std::vector<float> comp_re_, comp_im_, pos_re_, pos_im_;
   std::vector<std::string> values_;
   std::vector<std::vector<float>> key_phases_;
-  // Value phases, kLanes entries per block, interleaved [i][lane], so the fallback
-  // scores a block of entries one lane each while every sum runs i = 0, 1, ...
-  std::vector<std::vector<float>> val_blocks_;
+  // Value phases in lane blocks (never as bits: they are phases), so the
+  // fallback scores a block of entries one lane each while every sum runs i = 0, 1, ...
+  hdc::Rows val_phases_;
   IndexMap key_index_;
 };
 

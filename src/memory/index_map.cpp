@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "memory/row_store.hpp"
+#include "hdc/rows.hpp"
 
 namespace mhdc::memory {
 
@@ -23,7 +23,7 @@ IndexSlot reserve_index(IndexMap& map, std::uint64_t key) {
   slot.it = it;
   slot.inserted = inserted;
   try {
-    reserve_one_more(it->second);
+    hdc::grow_for(it->second, 1);
   } catch (...) {
     slot.rollback();
     throw;

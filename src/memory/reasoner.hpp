@@ -7,7 +7,8 @@
 // The walk visits, for each frontier fact in order, its links in registration
 // order, exactly as a scan of the whole link list per frontier fact would, but
 // through an adjacency list built per call: O(links + facts) instead of
-// O(frontier x links). Scores of every fact are computed once, side by side.
+// O(frontier x links). Scores of every fact are computed once, by one scan
+// (counted when the query and the facts are bipolar; hdc/rows.hpp).
 //
 // Links are not checked when added (facts may come later). A followed link
 // whose other end is not a fact index makes reason() throw index_error naming
@@ -19,7 +20,7 @@
 #include <vector>
 
 #include "hdc/types.hpp"
-#include "memory/row_store.hpp"
+#include "hdc/rows.hpp"
 
 namespace mhdc::memory {
 
@@ -47,7 +48,7 @@ class MultiHopReasoner {
   // Bank width: min(dim, length of the first fact), fixed until reset, so that a
   // huge dim with short facts never allocates dim-wide rows.
   bool width_fixed_ = false;
-  RowStore facts_;
+  hdc::Rows facts_;
   std::vector<std::pair<std::uint64_t, std::uint64_t>> links_;
 };
 

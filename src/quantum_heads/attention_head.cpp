@@ -7,22 +7,6 @@
 
 namespace mhdc::heads {
 
-RowBuffer::RowBuffer(std::span<const Hypervector> rows) {
-  std::size_t total = 0;
-  for (const auto& r : rows) total += r.size();
-  data_.reserve(total);
-  offset_.reserve(rows.size() + 1);
-  for (const auto& r : rows) push(r);
-}
-
-void RowBuffer::push(HvView row) {
-  // Room for the new offset first (doubling, so a run of pushes stays linear),
-  // so a failed insert below leaves both untouched.
-  if (offset_.size() == offset_.capacity()) offset_.reserve(2 * offset_.size());
-  data_.insert(data_.end(), row.begin(), row.end());
-  offset_.push_back(data_.size());
-}
-
 void check_keys_values(std::size_t nkeys, std::size_t nvalues) {
   if (nkeys == 0 || nkeys != nvalues)
     throw value_error("assertion failed: !keys.is_empty() && keys.len() == values.len()");

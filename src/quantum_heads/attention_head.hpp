@@ -7,35 +7,13 @@
 #include <span>
 #include <vector>
 
+#include "hdc/rows.hpp"
 #include "hdc/types.hpp"
 
 namespace mhdc::heads {
 
-// Rows of possibly different lengths packed end to end in one row-major buffer:
-// row j is data[offset[j] .. offset[j + 1]), so offset holds rows() + 1
-// non-decreasing entries starting at 0. A list of lists converts into this in
-// one pass with no per-row allocation.
-struct PackedRows {
-  const float* data = nullptr;
-  std::span<const std::size_t> offset;
-
-  std::size_t rows() const { return offset.empty() ? 0 : offset.size() - 1; }
-  std::size_t length(std::size_t j) const { return offset[j + 1] - offset[j]; }
-  const float* row(std::size_t j) const { return data + offset[j]; }
-};
-
-// An owning builder of that layout, for C++ callers and tests.
-class RowBuffer {
- public:
-  RowBuffer() = default;
-  explicit RowBuffer(std::span<const Hypervector> rows);
-  void push(HvView row);
-  PackedRows view() const { return {data_.data(), offset_}; }
-
- private:
-  std::vector<float> data_;
-  std::vector<std::size_t> offset_{0};
-};
+using hdc::PackedRows;
+using hdc::RowBuffer;
 
 class QuantumAttentionHead {
  public:
@@ -52,7 +30,7 @@ class QuantumAttentionHead {
   //   w_j = max(s_j + s_j - 1, 0), NaN -> 0;  total = w_0 + ... + w_{n-1}
   //   total < 1e-9: dim zeros; else p_j = w_j / total and
   //   out[i] = v_j[i] * p_j + out[i] for j in order, i < min(dim, |v_j|).
-  // Several keys' sums run side by side in vector lanes, each still in index order.
+  // Keys' sums run on the scan kernels (hdc/kernels.hpp: dots_rows), each exactly the index-order sum.
   Hypervector compute(HvView query, PackedRows keys, PackedRows values) const;
 
   // Same, for separately held vectors (packs them first).

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hdc/rows.hpp"
 #include "hdc/types.hpp"
 #include "metalearning/metacognition.hpp"
 #include "metalearning/optimizer.hpp"
@@ -44,8 +45,7 @@ class HoloScheduler {
   float feedback_strength() const noexcept { return optimizer_.params().learning_rate; }
 
   // The embedded head's compute (same length rule and messages); read-only.
-  Hypervector quantum_grover_search(HvView query, heads::PackedRows keys,
-                                    heads::PackedRows values) const {
+  Hypervector quantum_grover_search(HvView query, hdc::PackedRows keys, hdc::PackedRows values) const {
     return head_.compute(query, keys, values);
   }
 
@@ -60,23 +60,22 @@ class HoloScheduler {
   const heads::QuantumAttentionHead& attention_head() const noexcept { return head_; }
   HvView world_vector() const noexcept { return world_; }
   std::size_t concepts() const noexcept { return labels_.size(); }
-  Hypervector codebook_entry(std::size_t r) const;
+  Hypervector codebook_entry(std::size_t r) const { return codebook_.row(r); }
 
  private:
-  // Every stored value is an encode_string vector, all +1/-1, and every store
-  // adds exactly 1.0 to every world entry, so all world entries hold one value W.
-  // A value row is therefore kept as bits (set where the entry is -1), and
-  // recall's terms world[i] * q[i] * v[i] are exactly +W or -W.
-  void pack(HvView v, std::uint64_t* out) const;
+  // Every stored value is an encode_string vector, all +1/-1 (so the codebook
+  // keeps them as sign bits), and every store adds exactly 1.0 to every world
+  // entry, so all world entries hold one value W and recall's terms
+  // (world[i] * q[i]) * v[i] are exactly +W or -W.
   float world_level() const { return world_.empty() ? 0.0f : world_[0]; }
-  std::vector<float> scores_in_order(const std::uint64_t* q) const;
+  // The index-order sums of (W q[i]) v[i] for every value row, divided by dim.
+  std::vector<float> scores_in_order(HvView query, bool scalar) const;
 
   meta::Metacognition metacognition_;
   meta::SharedContext feedback_context_;  // the all-ones context of every feedback record
   meta::Optimizer optimizer_;
   Hypervector world_;
-  std::size_t words_;                   // 64-bit words per codebook row
-  std::vector<std::uint64_t> codebook_;  // value rows as sign bits, words_ each
+  hdc::Rows codebook_;  // the stored values
   std::vector<std::string> labels_;
   Hypervector state_;
   std::uint64_t dim_;

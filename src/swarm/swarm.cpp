@@ -1,7 +1,7 @@
 #include "swarm/swarm.hpp"
 
 #include <algorithm>
-#include <array>
+#include <initializer_list>
 
 #include "hdc/encoders.hpp"
 #include "hdc/errors.hpp"
@@ -19,6 +19,17 @@ Hypervector rotate_right(HvView v, std::uint64_t k) {
 }
 
 HoloSwarm::HoloSwarm(std::uint64_t dim) : dim_(dim), swarm_(dim, 0.0f) {}
+
+namespace {
+// Room for `rows` in `store`; an empty store takes the first row's length as its width.
+void reserve_rows(hdc::Rows& store, std::span<const HvView> rows) {
+  if (store.size() == 0 && !rows.empty()) store.clear(rows[0].size());
+  store.reserve(rows);
+}
+void reserve_rows(hdc::Rows& store, std::initializer_list<HvView> rows) {
+  reserve_rows(store, std::span<const HvView>(rows.begin(), rows.size()));
+}
+}  // namespace
 
 std::uint64_t HoloSwarm::role_shift(std::string_view name) const {
   return dim_ == 0 ? 0 : hdc::string_hash(name) % dim_;
@@ -48,20 +59,17 @@ void HoloSwarm::add_agent(std::string_view role, HvView r_hv, std::string_view p
                           std::string_view skill, HvView s_hv) {
   // Everything that allocates happens first; from the first commit on nothing throws.
   std::string role_s(role), policy_s(policy), skill_s(skill);
-  grow_for(role_names_, 1);
-  grow_for(policy_names_, 1);
-  grow_for(skill_names_, 1);
-  roles_.reserve(1);
-  policies_.reserve(1);
-  skills_.reserve(1);
-  const Codebook::Slot r_slot = roles_.stage(r_hv);
-  const Codebook::Slot p_slot = policies_.stage(p_hv);
-  const Codebook::Slot s_slot = skills_.stage(s_hv);
+  hdc::grow_for(role_names_, 1);
+  hdc::grow_for(policy_names_, 1);
+  hdc::grow_for(skill_names_, 1);
+  reserve_rows(roles_, {r_hv});
+  reserve_rows(policies_, {p_hv});
+  reserve_rows(skills_, {s_hv});
 
   superpose(r_hv, p_hv, s_hv, role_shift(role));
-  roles_.commit(r_slot);
-  policies_.commit(p_slot);
-  skills_.commit(s_slot);
+  roles_.append(r_hv);
+  policies_.append(p_hv);
+  skills_.append(s_hv);
   role_names_.push_back(std::move(role_s));
   policy_names_.push_back(std::move(policy_s));
   skill_names_.push_back(std::move(skill_s));
@@ -86,36 +94,34 @@ void HoloSwarm::add_paradox_trap(std::span<const std::string> names,
   std::vector<std::string> policy_s(n, std::string(kParadoxPolicy));
   std::vector<std::string> skill_s(n);
   for (std::size_t i = 0; i < n; ++i) skill_s[i] = names[(i + 1) % n];
-  grow_for(role_names_, n);
-  grow_for(policy_names_, n);
-  grow_for(skill_names_, n);
-  roles_.reserve(n);
-  policies_.reserve(n);
-  skills_.reserve(n);
-  std::vector<std::array<Codebook::Slot, 3>> slots(n);
+  hdc::grow_for(role_names_, n);
+  hdc::grow_for(policy_names_, n);
+  hdc::grow_for(skill_names_, n);
+  std::vector<HvView> r_rows(n), p_rows(n), s_rows(n);
   for (std::size_t i = 0; i < n; ++i) {
-    const std::size_t nxt = (i + 1) % n;
-    slots[i][0] = roles_.stage(roles[i]);
-    slots[i][1] = policies_.stage(keys[i]);
-    slots[i][2] = skills_.stage(roles[nxt]);
+    r_rows[i] = roles[i];
+    p_rows[i] = keys[i];
+    s_rows[i] = roles[(i + 1) % n];
   }
+  reserve_rows(roles_, r_rows);
+  reserve_rows(policies_, p_rows);
+  reserve_rows(skills_, s_rows);
 
   for (std::size_t i = 0; i < n; ++i) {
     const std::size_t nxt = (i + 1) % n;
     superpose(roles[i], keys[i], roles[nxt], role_shift(names[i]));
-    roles_.commit(slots[i][0]);
-    policies_.commit(slots[i][1]);
-    skills_.commit(slots[i][2]);
+    roles_.append(r_rows[i]);
+    policies_.append(p_rows[i]);
+    skills_.append(s_rows[i]);
     role_names_.push_back(std::move(role_s[i]));
     policy_names_.push_back(std::move(policy_s[i]));
     skill_names_.push_back(std::move(skill_s[i]));
   }
 }
 
-std::pair<std::size_t, float> HoloSwarm::cleanup(const Hypervector& noisy, const Codebook& book,
-                                                 std::vector<float>& d,
-                                                 std::vector<float>& scratch) const {
-  book.dots(noisy.data(), noisy.size(), d.data(), scratch);
+std::pair<std::size_t, float> HoloSwarm::cleanup(const Hypervector& noisy, const hdc::Rows& book,
+                                                 std::vector<float>& d) const {
+  book.dots(noisy, 0.0f, d.data());
   const float nf = static_cast<float>(noisy.size());
   std::size_t idx = 0;
   float best = -2.0f;
@@ -147,7 +153,7 @@ ResonatorResult HoloSwarm::resonate(std::string_view role_key, HvView p_guess,
                                 : Hypervector(std::min<std::uint64_t>(dim_, u.size()), 0.0f);
   const std::size_t ur = std::min(u.size(), r.size());
 
-  std::vector<float> d(n), scratch;
+  std::vector<float> d(n);
   Hypervector noisy;
   noisy.reserve(ur);
   // noisy = U * (R * x) over the common length, R * x first.
@@ -157,9 +163,9 @@ ResonatorResult HoloSwarm::resonate(std::string_view role_key, HvView p_guess,
   };
   auto iterate = [&](HvView p) {
     unbind_into(p);
-    const std::size_t sidx = cleanup(noisy, skills_, d, scratch).first;
+    const std::size_t sidx = cleanup(noisy, skills_, d).first;
     unbind_into(skills_.row(sidx, ur));
-    const auto [pidx, best] = cleanup(noisy, policies_, d, scratch);
+    const auto [pidx, best] = cleanup(noisy, policies_, d);
     return Step{sidx, pidx, best};
   };
 
@@ -187,8 +193,8 @@ ResonatorResult HoloSwarm::resonate(std::string_view role_key, HvView p_guess,
 
 std::vector<RoleScore> HoloSwarm::materialize(HvView probe, float threshold) const {
   const std::size_t n = size();
-  std::vector<float> d(n), scratch;
-  roles_.dots(probe.data(), probe.size(), d.data(), scratch);
+  std::vector<float> d(n);
+  roles_.dots(probe, 0.0f, d.data());
   const float nf = static_cast<float>(probe.size());
   std::vector<std::pair<float, std::size_t>> kept;
   for (std::size_t j = 0; j < n; ++j) {

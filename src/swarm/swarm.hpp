@@ -11,7 +11,8 @@
 //   every k and L; L = 0 leaves nothing to rotate.
 // - Element-wise products run over the shorter length; a binding of length L is
 //   added into the swarm vector over min(dim, L, length of the swarm vector).
-// - Component vectors are stored whole, whatever their length, in Codebooks.
+// - Component vectors are stored whole, whatever their length, in hdc::Rows
+//   (as sign bits while bipolar); a store's width is its first vector's length.
 // - Every mutating call validates and allocates before it changes anything: a
 //   call that throws leaves the swarm exactly as it was.
 // - Scores: (d / float(n) + 1) * 0.5 with d the index-order dot over the common
@@ -28,7 +29,7 @@
 #include <vector>
 
 #include "hdc/types.hpp"
-#include "swarm/codebook.hpp"
+#include "hdc/rows.hpp"
 
 namespace mhdc::swarm {
 
@@ -99,17 +100,16 @@ class HoloSwarm {
   };
   void superpose(HvView a, HvView b, HvView c, std::uint64_t shift) noexcept;
   // Winning index and best match of noisy against a codebook.
-  std::pair<std::size_t, float> cleanup(const Hypervector& noisy, const Codebook& book,
-                                        std::vector<float>& d, std::vector<float>& scratch) const;
+  std::pair<std::size_t, float> cleanup(const Hypervector& noisy, const hdc::Rows& book, std::vector<float>& d) const;
 
   std::uint64_t dim_;
   Hypervector swarm_;
   std::vector<std::string> role_names_;
   std::vector<std::string> policy_names_;
   std::vector<std::string> skill_names_;
-  Codebook roles_;
-  Codebook policies_;
-  Codebook skills_;
+  hdc::Rows roles_;
+  hdc::Rows policies_;
+  hdc::Rows skills_;
 };
 
 }  // namespace mhdc::swarm

@@ -1,18 +1,20 @@
 // Every vectorised kernel against its scalar twin and the literal index-order loop,
-// bit for bit: the exact-sum dot, RowBank and dots_rows lane scans, the sign-bit
-// kernels (each one the CPU runs) and the ChaCha four-block refill.
+// bit for bit, for each instruction set this CPU runs: the exact-sum dot, the lane,
+// sign-bit and popcount scans, the bipolar packing, the row store that picks among
+// them, and the ChaCha four-block refill.
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "hdc/kernels.hpp"
 #include "hdc/rng.hpp"
-#include "hdc/sign_kernels.hpp"
+#include "hdc/rows.hpp"
 
 using namespace mhdc;
 using namespace mhdc::hdc;
@@ -33,7 +35,7 @@ std::uint32_t want(const std::vector<float>& a, const std::vector<float>& b, flo
 constexpr float kInf = std::numeric_limits<float>::infinity(), kNaN = std::numeric_limits<float>::quiet_NaN();
 const float kSpecial[] = {0.5f, 1e-45f, -1e-45f, 1.17549435e-38f, 8388607.5f, 3e38f, kInf, -kInf, kNaN, 16777216.0f, 8388609.0f};
 
-// The kinds the exactness test tells apart: bipolar, signed-zero bipolar, small integers,
+// The kinds the exactness tests tell apart: bipolar, signed-zero bipolar, small integers,
 // general, and bipolar with one special value dropped in.
 enum Kind { bipolar, zeros, small_int, general, one_special, kKinds };
 std::vector<float> make(std::mt19937& g, std::size_t n, int kind) {
@@ -49,6 +51,14 @@ std::vector<float> make(std::mt19937& g, std::size_t n, int kind) {
 const std::size_t kLengths[] = {0, 1, 31, 32, 33, 65, 127, 128, 129, 1023, 1024, 1025, 1056, 1057, 2049, 10031};
 const float kInits[] = {0.0f, -0.0f, 3.0f, 0.5f, 16777215.0f, 16777216.0f, kInf, kNaN};
 
+// Each instruction set the CPU runs, baseline included.
+std::vector<Isa> isas() {
+  std::vector<Isa> v;
+  for (Isa isa : kAllIsas)
+    if (isa_available(isa)) v.push_back(isa);
+  return v;
+}
+
 }  // namespace
 
 TEST(ExactDot, IndexOrderOnEveryKindLengthAndInit) {
@@ -56,11 +66,13 @@ TEST(ExactDot, IndexOrderOnEveryKindLengthAndInit) {
   for (int kind = 0; kind < kKinds; ++kind)
     for (std::size_t n : kLengths) {
       const auto a = make(g, n, kind), b = make(g, n, kind);
-      for (float init : kInits)
-        ASSERT_TRUE(canon(dot(a, b, init)) == want(a, b, init) && canon(dot_scalar(a.data(), b.data(), n, init)) == want(a, b, init))
-            << kind << ' ' << n << ' ' << init;
+      for (float init : kInits) {
+        ASSERT_EQ(canon(dot_scalar(a.data(), b.data(), n, init)), want(a, b, init));
+        for (Isa isa : isas()) ASSERT_EQ(canon(dot(a.data(), b.data(), n, init, isa)), want(a, b, init)) << kind << ' ' << n << ' ' << init << isa_name(isa);
+      }
       float s;  // and bipolar data takes the exact path over every whole group of 32 (its speed)
-      if (kind == bipolar) { EXPECT_EQ(dot_exact_prefix(a.data(), b.data(), n, 0.0f, &s), n - n % 32) << n; }
+      for (Isa isa : isas())
+        if (kind == bipolar) { EXPECT_EQ(dot_exact_prefix(a.data(), b.data(), n, 0.0f, &s, isa), n - n % 32) << n; }
     }
   // Sums that pass 2^24: 4096 products of 4096, then ones that index order loses.
   for (std::size_t ones : {1u, 31u, 2000u})
@@ -78,89 +90,172 @@ TEST(ExactDot, IndexOrderOnEveryKindLengthAndInit) {
       auto c = a, y = z;
       c[p] = y[p] = x;
       for (float init : {0.0f, -0.0f})
-        ASSERT_TRUE(canon(dot(c, b, init)) == want(c, b, init) && canon(dot(a, y, init)) == want(a, y, init)) << p << x;
+        for (Isa isa : isas())
+          ASSERT_TRUE(canon(dot(c.data(), b.data(), c.size(), init, isa)) == want(c, b, init) &&
+                      canon(dot(a.data(), y.data(), a.size(), init, isa)) == want(a, y, init)) << p << x << isa_name(isa);
     }
 }
 
-// RowBank (rows padded or cut to its width, 1..9 blocks of lanes) and dots_rows
-// (rows of mixed kinds at a stride): fast == scalar == literal, nothing written past the rows.
-TEST(LaneScans, RowBankAndDotsRows) {
+// dots_rows over a caller's matrix (rows of mixed kinds at a stride; bipolar rows against
+// bipolar queries are counted): fast == scalar == literal, nothing written past the rows.
+TEST(LaneScans, DotsRowsOnEveryKind) {
   std::mt19937 g(11);
-  for (std::size_t rows = 0; rows <= 72; rows += 1 + rows / 40 * 31)  // 0..40, then 72
-    for (std::size_t width : {0u, 1u, 9u, 31u, 37u, 70u, 1029u})
-      for (float init : {0.0f, -0.0f}) {
-        RowBank bank(width);
+  for (std::size_t rows : {0u, 1u, 7u, 8u, 9u, 17u, 40u})
+    for (std::size_t width : {0u, 1u, 31u, 64u, 70u, 1029u})
+      for (int qkind : {bipolar, general, one_special}) {
         const std::size_t stride = width + rows % 3;
         std::vector<float> flat(rows * stride + 1);
         for (std::size_t r = 0; r < rows; ++r) {
-          auto row = make(g, width + r % 3, static_cast<int>(g() % kKinds));  // one or two elements too many
-          const bool short_row = r % 4 == 3 && width;
-          if (short_row) row[width - 1] = 0.0f;  // pushed one short instead: padded with 0
-          bank.push(HvView(row.data(), short_row ? width - 1 : row.size()));
-          std::copy_n(row.begin(), width, flat.begin() + static_cast<std::ptrdiff_t>(r * stride));
+          const auto row = make(g, width, r % 3 ? bipolar : static_cast<int>(g() % kKinds));
+          std::copy(row.begin(), row.end(), flat.begin() + static_cast<std::ptrdiff_t>(r * stride));
         }
-        const auto q = make(g, width + 5, static_cast<int>(g() % kKinds));
-        for (std::size_t m : {width, width / 2, width + 5}) {
-          const std::size_t mr = std::min(m, width);
-          std::vector<std::vector<float>> out(4, std::vector<float>(rows + 1, 42.0f));
-          bank.dots(q.data(), m, out[0].data(), init);
-          bank.dots_scalar(q.data(), m, out[1].data(), init);
-          dots_rows(q.data(), flat.data(), rows, stride, mr, out[2].data(), init);
-          dots_rows_scalar(q.data(), flat.data(), rows, stride, mr, out[3].data(), init);
-          for (std::size_t k = 0; k < 4; ++k) {
-            EXPECT_EQ(out[k][rows], 42.0f) << k << " wrote past the rows";
-            for (std::size_t r = 0; r < rows; ++r)
-              ASSERT_EQ(canon(out[k][r]), canon(literal(q.data(), flat.data() + r * stride, mr, init)))
-                  << k << ' ' << rows << ' ' << width << ' ' << m << ' ' << r;
+        const auto q = make(g, width, qkind);
+        for (std::size_t m : {width, width / 2})
+          for (float init : {0.0f, -0.0f, 2.0f})
+            for (int k = -1; k < static_cast<int>(isas().size()); ++k) {
+              std::vector<float> out(rows + 1, 42.0f);
+              k < 0 ? dots_rows_scalar(q.data(), flat.data(), rows, stride, m, out.data(), init)
+                    : dots_rows(q.data(), flat.data(), rows, stride, m, out.data(), init, isas()[k]);
+              EXPECT_EQ(out[rows], 42.0f) << "wrote past the rows";
+              for (std::size_t r = 0; r < rows; ++r)
+                ASSERT_EQ(canon(out[r]), canon(literal(q.data(), flat.data() + r * stride, m, init)))
+                    << k << ' ' << rows << ' ' << width << ' ' << m << ' ' << r;
+            }
+      }
+}
+
+// The sign-bit kernels on bipolar rows: packing (every non-bipolar value at every place
+// refused), the count for bipolar queries and the signed sum for any other, at the lengths
+// around words and chunks, against the literal sum; rows that are not all bipolar.
+TEST(BitScans, PackCountAndSignedSumsAreTheIndexOrderSum) {
+  std::mt19937 g(12);
+  const float not_bipolar[] = {0.0f, -0.0f, 0.5f, 1.0000001f, -0.99999994f, kNaN, kInf, 1e-45f, 2.0f};
+  for (std::size_t m : {0u, 1u, 31u, 32u, 33u, 63u, 64u, 65u, 511u, 512u, 513u, 4099u}) {
+    for (Isa isa : isas()) {  // packing
+      auto v = make(g, m, bipolar);
+      std::vector<std::uint64_t> bits(bit_words(m) + 1, 0x5555);
+      ASSERT_TRUE(pack_bipolar(v.data(), m, bits.data(), isa));
+      EXPECT_EQ(bits.back(), 0x5555u) << "wrote past the words";
+      for (std::size_t i = 0; i < 64 * bit_words(m); ++i)
+        ASSERT_EQ(bits[i / 64] >> (i % 64) & 1, i < m && v[i] < 0) << m << ' ' << i;
+      for (std::size_t p : {std::size_t{0}, m / 2, m - 1})
+        for (float x : not_bipolar)
+          if (p < m) {
+            auto w = v;
+            w[p] = x;
+            EXPECT_FALSE(pack_bipolar(w.data(), m, bits.data(), isa)) << m << ' ' << p << ' ' << x;
+          }
+    }
+    for (std::size_t rows : {1u, 7u, 8u, 9u, 31u, 32u, 33u, 100u}) {
+      const std::size_t words = bit_words(m) + rows % 2;  // rows may hold more words than the query reads
+      std::vector<float> flat(rows * m);
+      std::vector<std::uint64_t> bits(rows * words);
+      for (std::size_t r = 0; r < rows; ++r) {
+        const auto row = make(g, m, bipolar);
+        std::copy(row.begin(), row.end(), flat.begin() + static_cast<std::ptrdiff_t>(r * m));
+        pack_bipolar(row.data(), m, bits.data() + r * words);
+      }
+      for (int qkind : {bipolar, general, small_int, one_special}) {
+        auto q = make(g, m, qkind);
+        std::vector<std::uint64_t> qbits(bit_words(m));
+        const bool counted = countable(m, 0.0f) && pack_bipolar(q.data(), m, qbits.data());
+        ASSERT_EQ(counted, qkind == bipolar && m > 0);
+        for (int k = -1; k < static_cast<int>(isas().size()); ++k) {
+          const bool nan = has_nan(q.data(), m);
+          for (float init : {0.0f, -0.0f, 0.75f}) {
+            std::vector<float> out(rows + 1, 9.0f), sums(rows + 1, 9.0f);
+            if (k < 0) {
+              sign_dots_scalar(bits.data(), words, rows, q.data(), m, init, sums.data());
+              if (counted) popcount_dots_scalar(bits.data(), words, rows, qbits.data(), m, out.data());
+            } else {
+              if (!nan) sign_dots(bits.data(), words, rows, q.data(), m, init, sums.data(), isas()[k]);
+              if (counted) popcount_dots(bits.data(), words, rows, qbits.data(), m, out.data(), isas()[k]);
+            }
+            ASSERT_TRUE(out[rows] == 9.0f && sums[rows] == 9.0f) << "wrote past the rows";
+            for (std::size_t r = 0; r < rows; ++r) {
+              const std::uint32_t w = canon(literal(q.data(), flat.data() + r * m, m, init));
+              if (counted && init == 0.0f) {
+                ASSERT_EQ(canon(out[r]), w) << k << ' ' << m << ' ' << rows << ' ' << r;
+              }
+              if (k < 0 || !nan) {
+                ASSERT_EQ(canon(sums[r]), w) << k << ' ' << m << ' ' << rows << ' ' << r << ' ' << qkind;
+              }
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
+// The row store: bits while every row is bipolar, floats from the first row that is not
+// (also in the middle of one reserved batch), tails, short rows, every query kind and
+// length; every scan and every row read back equals the literal, for each instruction set.
+TEST(RowStore, EveryScanMatchesTheRowByRowSum) {
+  std::mt19937 g(41);
+  const float odd[] = {0.5f, -0.0f, 0.0f, 2.0f, kNaN};
+  for (std::size_t width : {0u, 1u, 7u, 8u, 9u, 64u, 65u, 130u})
+    for (std::size_t count : {0u, 1u, 7u, 9u, 16u, 33u, 41u})
+      for (int mode : {0, 1, 2, 3}) {  // all bipolar; one row not, midway; any values and lengths; no bits kept
+        Rows st(width, mode != 3);
+        std::vector<Hypervector> rows;
+        for (std::size_t r = 0; r < count; ++r) {
+          Hypervector v(mode == 2 ? g() % (width + 6) : width + (r % 4 == 3 ? 3 : 0));
+          for (float& x : v) x = mode == 2 ? make(g, 1, static_cast<int>(g() % kKinds))[0] : (g() & 1 ? 1.0f : -1.0f);
+          if (mode == 1 && r == count / 4 && width > 0) v[r % width] = odd[r % 5];
+          rows.push_back(v);
+        }
+        // The first half in one reserved batch, the rest one by one.
+        std::vector<HvView> batch(rows.begin(), rows.begin() + static_cast<std::ptrdiff_t>(count / 2));
+        st.reserve(batch);
+        for (HvView v : batch) st.append(v);
+        for (std::size_t r = count / 2; r < count; ++r) st.push(rows[r]);
+        if (mode == 0 || (mode == 1 && width == 0)) {
+          EXPECT_TRUE(st.keeps_bits());
+        }
+        if (mode == 3 || (mode == 1 && width > 0 && count > 0)) {
+          EXPECT_FALSE(st.keeps_bits());
+        }
+        for (std::size_t r = 0; r < count; ++r) {  // every bit back, NaN payloads too
+          const Hypervector back = st.row(r);
+          ASSERT_TRUE(back.size() == rows[r].size() && !std::memcmp(back.data(), rows[r].data(), back.size() * 4))
+              << width << ' ' << count << ' ' << r;
+        }
+        for (int t = 0; t < 8; ++t) {
+          const Hypervector q = make(g, t % 4 == 0 ? width : t % 4 == 1 ? width + 5 : t % 4 == 2 ? width / 2 + 1 : 0,
+                                     t < 4 ? bipolar : static_cast<int>(g() % kKinds));
+          const float init = t % 2 ? -0.0f : 0.0f;
+          std::vector<float> want(count + 1, 5.0f), got(count + 1);
+          for (std::size_t r = 0; r < count; ++r)
+            want[r] = literal(q.data(), rows[r].data(), std::min(q.size(), rows[r].size()), init);
+          for (int k = -1; k < static_cast<int>(isas().size()); ++k) {
+            got.assign(count + 1, 5.0f);  // the last one must stay
+            k < 0 ? st.dots_scalar(q, init, got.data()) : st.dots(q, init, got.data(), isas()[k]);
+            for (std::size_t r = 0; r <= count; ++r)
+              ASSERT_EQ(canon(got[r]), canon(want[r])) << width << ' ' << count << ' ' << mode << ' ' << r << ' ' << k;
           }
         }
       }
 }
 
-TEST(SignKernels, EveryKernelIsTheIndexOrderSum) {
-  std::mt19937 g(12);
-  for (std::size_t rows : {1u, 15u, 16u, 17u, 48u, 63u, 64u, 65u, 100u, 1100u})
-    for (std::size_t m : {0u, 1u, 7u, 33u, 300u}) {
-      const std::size_t nblocks = (rows + kSignRows - 1) / kSignRows;
-      const auto full = make(g, nblocks * kSignRows * m, bipolar);
-      std::vector<std::vector<std::uint8_t>> store(nblocks, std::vector<std::uint8_t>(sign_block_bytes(m), 0xff));
-      std::vector<const std::uint8_t*> blocks;
-      for (std::size_t r = 0; r < nblocks * kSignRows; ++r) {
-        clear_signs(store[r / kSignRows].data(), m, r % kSignRows);
-        for (std::size_t i = 0; i < m; ++i) put_sign(store[r / kSignRows].data(), i, r % kSignRows, full[r * m + i] < 0);
-      }
-      for (const auto& b : store) blocks.push_back(b.data());
-      auto q = make(g, m, static_cast<int>(g() % kKinds));
-      for (float& x : q) x = std::isnan(x) ? 2.5f : x;  // a NaN's own sign bit is the one thing kernels may differ in
-      for (float init : {0.0f, -0.0f, 0.75f})
-        for (SignKernel k : {SignKernel::automatic, SignKernel::lanes8, SignKernel::avx512, SignKernel::scalar}) {
-          if (!sign_kernel_available(k)) continue;
-          std::vector<float> out(rows + 1, 9.0f);
-          sign_dots(blocks.data(), nblocks, rows, q.data(), m, init, out.data(), k);
-          EXPECT_EQ(out[rows], 9.0f) << "wrote past the rows";
-          for (std::size_t r = 0; r < rows; ++r)
-            ASSERT_EQ(canon(out[r]), canon(literal(q.data(), full.data() + r * m, m, init))) << int(k) << ' ' << rows << ' ' << m << ' ' << r;
-        }
-    }
-}
-
-// The baseline (SSE2) and dispatched (AVX2 here) refills against the scalar twin and
+// Each instruction set's refill (SSE2 for the baseline) against the scalar twin and
 // one block at a time; counters near 2^32 - 4 and 2^64 - 4 carry into the high word or wrap.
 TEST(ChaCha, FourBlockRefillsMatchScalar) {
   std::mt19937_64 g(0xc4ac4a);
   for (int t = 0; t < 400; ++t) {
-    std::uint32_t key[8], want[64], base[64], fast[64], one[16];
+    std::uint32_t key[8], want[64], fast[64], one[16];
     for (auto& k : key) k = static_cast<std::uint32_t>(g());
     const std::uint64_t r = g(), counter = t % 4 == 0 ? (r & ~0xffffffffULL) | (0xfffffffcULL + r % 4)
                                           : t % 4 == 1 ? ~0ULL - r % 4 : t % 4 == 2 ? r % 1000 : r;
     const std::uint64_t stream = t % 3 ? g() : 0;
     const int dr = static_cast<int>(1 + g() % 10);
     chacha4_scalar(key, counter, stream, dr, want);
-    detail::chacha4_baseline(key, counter, stream, dr, base);
-    chacha4(key, counter, stream, dr, fast);
-    for (int w = 0; w < 64; ++w) {
-      if (w % 16 == 0) chacha_block(key, counter + w / 16, stream, dr, one);
-      ASSERT_TRUE(base[w] == want[w] && fast[w] == want[w] && want[w] == one[w % 16]) << t << ' ' << w;
+    for (Isa isa : isas()) {
+      chacha4(key, counter, stream, dr, fast, isa);
+      for (int w = 0; w < 64; ++w) {
+        if (w % 16 == 0) chacha_block(key, counter + w / 16, stream, dr, one);
+        ASSERT_TRUE(fast[w] == want[w] && want[w] == one[w % 16]) << t << ' ' << w << isa_name(isa);
+      }
     }
   }
 }

@@ -19,6 +19,7 @@
 #include "hdc/format.hpp"
 #include "hdc/hash.hpp"
 #include "hdc/rng.hpp"
+#include "hdc/trig.hpp"
 
 using namespace mhdc;
 using namespace mhdc::hdc;

@@ -44,8 +44,10 @@ TEST(MakePhoton, BiasComparesWholeDrawsAtTheThreshold) {
     w.insert(w.end(), {static_cast<std::uint32_t>(x), static_cast<std::uint32_t>(x >> 32)});
     want.push_back(x < t ? -1 : 1);
   }
-  detail::bias_stretch(w.data(), got.size(), -1, got.data());
-  EXPECT_EQ(got, want);
+  for (hdc::Isa isa : hdc::kAllIsas) {
+    detail::bias_stretch(w.data(), got.size(), -1, got.data(), isa);
+    EXPECT_EQ(got, want) << hdc::isa_name(isa);
+  }
 }
 
 TEST(BindBytes, VectorisedMatchesScalarOnEveryPairLengthAndOffset) {

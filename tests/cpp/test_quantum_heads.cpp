@@ -8,6 +8,6 @@
 TEST(AttentionHead, EmptyPackedRowsMeetTheLengthRule) {
   const mhdc::heads::QuantumAttentionHead head(4, 1);
   const float q[] = {1.0f, 1.0f, 1.0f, 1.0f};
-  EXPECT_THROW(head.compute(mhdc::HvView(q, 4), mhdc::heads::PackedRows{}, mhdc::heads::PackedRows{}),
+  EXPECT_THROW(head.compute(mhdc::HvView(q, 4), mhdc::hdc::PackedRows{}, mhdc::hdc::PackedRows{}),
                mhdc::value_error);
 }

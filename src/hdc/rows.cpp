@@ -1,0 +1,146 @@
+#include "hdc/rows.hpp"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace mhdc::hdc {
+
+void Rows::clear(std::size_t width) noexcept {
+  bits_.clear();
+  blocks_.clear();
+  lengths_.clear();
+  tail_.clear();
+  tail_end_.clear();
+  short_rows_ = long_rows_ = 0;
+  width_ = width;
+  words_ = bit_words(width);
+  bits_mode_ = keep_bits_;
+}
+
+void Rows::reserve(std::span<const HvView> rows) {
+  std::size_t extra_tail = 0;
+  bool bipolar = bits_mode_;
+  for (const HvView row : rows) {
+    if (row.size() > width_) {
+      if (row.size() - width_ > tail_.max_size() - extra_tail) throw std::length_error("rows too long");
+      extra_tail += row.size() - width_;
+    }
+    bipolar = bipolar && row.size() >= width_ && is_bipolar(row.first(width_));
+  }
+  const std::size_t n = rows.size(), total = size() + n;
+  grow_for(lengths_, n);
+  grow_for(tail_end_, n);
+  grow_for(tail_, extra_tail);
+  if (bits_mode_) {  // the batch's rows before a non-bipolar one still go in as bits
+    if (words_ != 0 && n > bits_.max_size() / words_) throw std::length_error("rows too long");
+    grow_for(bits_, n * words_);
+  }
+  if (bipolar) return;
+  if (width_ > std::numeric_limits<std::size_t>::max() / sizeof(float) / kLanes) throw std::length_error("rows too wide");
+  const std::size_t need = total / kLanes + (total % kLanes != 0);
+  if (need > blocks_.size()) grow_for(blocks_, need - blocks_.size());
+  while (blocks_.size() < need) blocks_.emplace_back(new float[width_ * kLanes]());
+}
+
+void Rows::to_floats() noexcept {
+  for (std::size_t r = 0; r < size(); ++r)
+    for (std::size_t i = 0; i < width_; ++i) blocks_[r / kLanes][i * kLanes + r % kLanes] = head_bit(r, i) ? -1.0f : 1.0f;
+  std::vector<std::uint64_t>().swap(bits_);  // frees without allocating
+  bits_mode_ = false;
+}
+
+void Rows::append(HvView row) noexcept {
+  const std::size_t r = size();
+  bool as_bits = false;
+  if (bits_mode_) {
+    bits_.resize((r + 1) * words_);  // within the reserved capacity
+    as_bits = row.size() >= width_ && pack_bipolar(row.data(), width_, bits_.data() + r * words_);
+    if (!as_bits) to_floats();
+  }
+  if (!as_bits) {
+    float* block = blocks_[r / kLanes].get();
+    const std::size_t head = std::min(width_, row.size());
+    for (std::size_t i = 0; i < head; ++i) block[i * kLanes + r % kLanes] = row[i];
+  }
+  if (row.size() > width_) {
+    tail_.insert(tail_.end(), row.begin() + static_cast<std::ptrdiff_t>(width_), row.end());
+    ++long_rows_;
+  }
+  short_rows_ += row.size() < width_;
+  tail_end_.push_back(tail_.size());
+  lengths_.push_back(row.size());
+}
+
+float Rows::at(std::size_t r, std::size_t i) const noexcept {
+  if (i >= width_) return tail_[tail_start(r) + (i - width_)];
+  if (bits_mode_) return head_bit(r, i) ? -1.0f : 1.0f;
+  return blocks_[r / kLanes][i * kLanes + r % kLanes];
+}
+
+Hypervector Rows::row(std::size_t r, std::size_t limit) const {
+  Hypervector out(std::min(limit, lengths_[r]));
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = at(r, i);
+  return out;
+}
+
+float Rows::dot(std::size_t r, HvView q, float init) const {
+  const std::size_t limit = std::min(q.size(), lengths_[r]);
+  const std::size_t head = std::min(limit, width_);
+  float s = init;
+  for (std::size_t i = 0; i < head; ++i) s += q[i] * at(r, i);
+  if (limit > width_) s = hdc::dot(q.data() + width_, tail_.data() + tail_start(r), limit - width_, s);
+  return s;
+}
+
+void Rows::dots(HvView q, float init, float* out, Isa isa) const {
+  const std::size_t m = std::min(q.size(), width_), n = size();
+  if (bits_mode_) {
+    std::vector<std::uint64_t> qbits(countable(m, init) ? bit_words(m) : 0);
+    if (!qbits.empty() && pack_bipolar(q.data(), m, qbits.data(), isa))
+      popcount_dots(bits_.data(), words_, n, qbits.data(), m, out, isa);
+    else if (has_nan(q.data(), m))
+      sign_dots_scalar(bits_.data(), words_, n, q.data(), m, init, out);  // keeps each NaN's own sign
+    else
+      sign_dots(bits_.data(), words_, n, q.data(), m, init, out, isa);
+  } else {
+    constexpr std::size_t kChunk = 64;  // block pointers gathered a few dozen at a time
+    const float* ptrs[kChunk];
+    const std::size_t nblocks = n / kLanes + (n % kLanes != 0);
+    for (std::size_t b0 = 0; b0 < nblocks; b0 += kChunk) {
+      const std::size_t k = std::min(kChunk, nblocks - b0);
+      for (std::size_t j = 0; j < k; ++j) ptrs[j] = blocks_[b0 + j].get();
+      lane_dots(ptrs, k, std::min(n - b0 * kLanes, k * kLanes), q.data(), m, init, out + b0 * kLanes, isa);
+    }
+  }
+  if (short_rows_ == 0 && (long_rows_ == 0 || q.size() <= width_)) return;
+  for (std::size_t r = 0; r < n; ++r) {
+    if (lengths_[r] < m) {
+      out[r] = dot(r, q, init);  // the block's padding was read: redo over the row's true length
+    } else if (q.size() > width_ && lengths_[r] > width_) {
+      // The sum over the width is a prefix of the whole sum; carry on from it.
+      const std::size_t k = std::min(q.size(), lengths_[r]) - width_;
+      out[r] = hdc::dot(q.data() + width_, tail_.data() + tail_start(r), k, out[r]);
+    }
+  }
+}
+
+void Rows::dots_scalar(HvView q, float init, float* out) const {
+  for (std::size_t r = 0; r < size(); ++r) out[r] = dot(r, q, init);
+}
+
+RowBuffer::RowBuffer(std::span<const Hypervector> rows) {
+  std::size_t total = 0;
+  for (const auto& r : rows) total += r.size();
+  data_.reserve(total);
+  offset_.reserve(rows.size() + 1);
+  for (const auto& r : rows) push(r);
+}
+
+void RowBuffer::push(HvView row) {
+  // Room for the new offset first, so a failed insert below leaves both untouched.
+  grow_for(offset_, 1);
+  data_.insert(data_.end(), row.begin(), row.end());
+  offset_.push_back(data_.size());
+}
+
+}  // namespace mhdc::hdc

@@ -1,0 +1,124 @@
+// Stores of rows that scans read, and the packed form of a list of vectors.
+//
+// `Rows` holds vectors of any length. Its first `width` components are kept
+// where the scan kernels (hdc/kernels.hpp) read them fastest:
+// - while every row is bipolar over the width (its first `width` elements each
+//   exactly +1.0f or -1.0f) as sign bits only, bit_words(width) words a row: a
+//   bipolar query is then counted (popcount), any other query has the bits
+//   applied to its signs; rows come back from the bits exactly;
+// - from the first row that is not (or always, for a store made without bits)
+//   as floats in lane blocks of kLanes rows, the bits turned into floats then.
+// Components past the width are the row's tail, kept as floats; a row shorter
+// than the width is padded in its block and its dot recomputed over its true
+// length wherever a scan would read the padding (a padded 0 times an infinite
+// query component would add a NaN the row never had).
+//
+// Every scan gives, bit for bit, init + sum over i < min(len q, len row) of
+// q[i] * row[i] in index order (`dots_scalar` is that loop).
+//
+// Appending is two-phase, so that an owner adding to several stores in one
+// operation can stay all-or-nothing: `reserve` allocates everything the listed
+// rows need and may throw, changing nothing a reader sees; `append` then adds
+// them one by one, in the same order, and never throws.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <vector>
+
+#include "hdc/kernels.hpp"
+#include "hdc/types.hpp"
+
+namespace mhdc::hdc {
+
+class Rows {
+ public:
+  explicit Rows(std::size_t width = 0, bool keep_bits = true)
+      : width_(width), words_(bit_words(width)), bits_mode_(keep_bits), keep_bits_(keep_bits) {}
+
+  std::size_t width() const noexcept { return width_; }
+  std::size_t size() const noexcept { return lengths_.size(); }
+  std::size_t length(std::size_t r) const noexcept { return lengths_[r]; }
+  // Whether the rows are held as sign bits (every row bipolar over the width).
+  bool keeps_bits() const noexcept { return bits_mode_; }
+
+  // Empties the store; the width may change for the rows that follow.
+  void clear(std::size_t width) noexcept;
+
+  void reserve(std::span<const HvView> rows);
+  void reserve(HvView row) { reserve(std::span<const HvView>(&row, 1)); }
+  void append(HvView row) noexcept;
+  void push(HvView row) {
+    reserve(row);
+    append(row);
+  }
+
+  float at(std::size_t r, std::size_t i) const noexcept;  // i < length(r)
+  // The first min(limit, length(r)) components of row r.
+  Hypervector row(std::size_t r, std::size_t limit = std::numeric_limits<std::size_t>::max()) const;
+
+  // init + sum over i < min(len q, len row r) of q[i] * row_r[i], in index order.
+  float dot(std::size_t r, HvView q, float init) const;
+  // dot(r, q, init) for every row, into out[0 .. size()), on the kernels of `isa`.
+  void dots(HvView q, float init, float* out, Isa isa = active_isa()) const;
+  void dots_scalar(HvView q, float init, float* out) const;
+
+  // Float mode only: lane block b (rows kLanes b .. kLanes b + 7, width elements).
+  const float* lane_block(std::size_t b) const noexcept { return blocks_[b].get(); }
+
+ private:
+  bool head_bit(std::size_t r, std::size_t i) const noexcept { return bits_[r * words_ + i / 64] >> (i % 64) & 1; }
+  std::size_t tail_start(std::size_t r) const noexcept { return r == 0 ? 0 : tail_end_[r - 1]; }
+  void to_floats() noexcept;
+
+  std::size_t width_, words_;
+  bool bits_mode_, keep_bits_;
+  std::vector<std::uint64_t> bits_;               // bits mode: words_ per row
+  std::vector<std::unique_ptr<float[]>> blocks_;  // float mode: every row's block, maybe spare ones after
+  std::vector<std::size_t> lengths_;
+  std::vector<float> tail_;            // components past the width, row after row
+  std::vector<std::size_t> tail_end_;  // row r's tail ends at tail_end_[r]
+  std::size_t short_rows_ = 0, long_rows_ = 0;
+};
+
+// Rows of possibly different lengths packed end to end: row j is
+// data[offset[j] .. offset[j + 1]), offset holding rows() + 1 non-decreasing
+// entries from 0. A list of lists converts into it in one pass.
+struct PackedRows {
+  const float* data = nullptr;
+  std::span<const std::size_t> offset;
+
+  std::size_t rows() const { return offset.empty() ? 0 : offset.size() - 1; }
+  std::size_t length(std::size_t j) const { return offset[j + 1] - offset[j]; }
+  const float* row(std::size_t j) const { return data + offset[j]; }
+  HvView view(std::size_t j) const { return {row(j), length(j)}; }
+};
+
+// The owning form of that layout.
+class RowBuffer {
+ public:
+  RowBuffer() = default;
+  explicit RowBuffer(std::span<const Hypervector> rows);
+  void push(HvView row);
+  PackedRows view() const { return {data_.data(), offset_}; }
+
+ private:
+  std::vector<float> data_;
+  std::vector<std::size_t> offset_{0};
+};
+
+// Room for `extra` more elements with geometric growth (a plain reserve(size + 1)
+// per append would copy quadratically); throws std::length_error past max_size.
+template <class Vec>
+void grow_for(Vec& v, std::size_t extra) {
+  if (v.capacity() - v.size() >= extra) return;
+  if (extra > v.max_size() - v.size()) throw std::length_error("too many rows");
+  std::size_t want = v.size() + extra;
+  const std::size_t doubled = v.capacity() > v.max_size() / 2 ? v.max_size() : v.capacity() * 2;
+  v.reserve(want > doubled ? want : doubled);
+}
+
+}  // namespace mhdc::hdc
