@@ -1,6 +1,7 @@
 #include "hdc/kernels.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -192,89 +193,74 @@ bool pack_bipolar_avx2(const float* v, std::size_t n, std::uint64_t* bits) { ret
 // AVX-512 adds nothing a 64-element word could use.
 auto pack_bipolar_for(Isa isa) { return isa == Isa::baseline ? &pack_bipolar_baseline : &pack_bipolar_avx2; }
 
-// Rows' sign bits applied to q, L rows per vector (one lane each), G vectors in
-// flight. The rows' 32-bit halves for 32 elements are gathered once, then
-// shifted down one bit per element: bit 0, moved to the sign position, is
-// xor-ed into q[i]. Row k of the group is at half + min(k, n - 1) * stride
-// (spare lanes repeat the last row).
-template <std::size_t L, std::size_t G>
-[[gnu::always_inline]] inline void sign_group(const std::uint32_t* half, std::size_t stride, std::size_t n,
-                                              const float* q, std::size_t m, float init, float* out) {
-  typedef float F __attribute__((vector_size(4 * L)));
-  typedef std::uint32_t U __attribute__((vector_size(4 * L)));
-  float lanes[G * L];
-  std::fill_n(lanes, G * L, init);  // lane by lane: keeps init's zero sign
-  F acc[G];
-  std::memcpy(acc, lanes, sizeof acc);
-  for (std::size_t c = 0; 32 * c < m; ++c) {
-    std::uint32_t halves[G * L];
-    for (std::size_t k = 0; k < G * L; ++k) halves[k] = half[std::min(k, n - 1) * stride + c];
-    U w[G];
-    std::memcpy(w, halves, sizeof w);
-    const std::size_t end = std::min<std::size_t>(m, 32 * c + 32);
-    for (std::size_t i = 32 * c; i < end; ++i) {
-      const U qv = U{} + std::bit_cast<std::uint32_t>(q[i]);
-      for (std::size_t g = 0; g < G; ++g) {
-        acc[g] += (F)(qv ^ (w[g] << 31));
-        w[g] >>= 1;
-      }
-    }
+// kMaskBits[byte][l]: the sign bit where bit l of byte is set.
+constexpr auto kMaskBits = [] {
+  std::array<std::array<std::uint32_t, 8>, 256> t{};
+  for (std::size_t b = 0; b < 256; ++b)
+    for (std::size_t l = 0; l < 8; ++l) t[b][l] = ((b >> l) & 1u) ? 0x80000000u : 0u;
+  return t;
+}();
+
+// G blocks side by side, two 8-lane accumulators each (rows 0-7 and 8-15):
+// element i's byte for eight rows looks up their eight sign bits, xor-ed into q[i].
+template <std::size_t G>
+[[gnu::always_inline]] inline void mask_group(const std::uint8_t* first, std::size_t block_bytes, const float* q,
+                                              std::size_t m, float init, F8* acc) {
+  for (std::size_t a = 0; a < 2 * G; ++a) acc[a] = splat(init);
+  for (std::size_t i = 0; i < m; ++i) {
+    const U8 qv = U8{} + std::bit_cast<std::uint32_t>(q[i]);
+    for (std::size_t g = 0; g < G; ++g)
+      for (std::size_t h = 0; h < 2; ++h)
+        acc[2 * g + h] += (F8)(qv ^ load<U8>(kMaskBits[first[g * block_bytes + 2 * i + h]].data()));
   }
-  std::memcpy(lanes, acc, sizeof acc);
-  std::memcpy(out, lanes, std::min(n, G * L) * sizeof(float));
 }
 
 template <Isa>
-[[gnu::always_inline]] inline void sign_dots_body(const std::uint64_t* bits, std::size_t words, std::size_t rows,
+[[gnu::always_inline]] inline void sign_dots_body(const std::uint8_t* masks, std::size_t width, std::size_t rows,
                                                   const float* q, std::size_t m, float init, float* out) {
-  constexpr std::size_t L = 8, G = 4, R = L * G;
-  // The halves of word w are [2w] and [2w + 1] in little-endian order, which is
-  // the order of elements 32c .. 32c + 31 for c = 2w, 2w + 1.
-  static_assert(std::endian::native == std::endian::little);
-  const auto* half = reinterpret_cast<const std::uint32_t*>(bits);
-  for (std::size_t r0 = 0; r0 < rows; r0 += R)
-    sign_group<L, G>(half + r0 * 2 * words, 2 * words, rows - r0, q, m, init, out + r0);
+  constexpr std::size_t G = 2;  // four accumulators in flight hide the add latency
+  const std::size_t nblocks = rows / kMaskRows + (rows % kMaskRows != 0), bytes = 2 * width;
+  F8 acc[2 * G];
+  std::size_t b = 0;
+  for (; b + G <= nblocks; b += G) {
+    mask_group<G>(masks + b * bytes, bytes, q, m, init, acc);
+    for (std::size_t g = 0; g < G; ++g) store_lanes(&acc[2 * g][0], kMaskRows, (b + g) * kMaskRows, rows, out);
+  }
+  for (; b < nblocks; ++b) {
+    mask_group<1>(masks + b * bytes, bytes, q, m, init, acc);
+    store_lanes(&acc[0][0], kMaskRows, b * kMaskRows, rows, out);
+  }
 }
-MHDC_ISA_VARIANTS(void, sign_dots, (const std::uint64_t* bits, std::size_t words, std::size_t rows, const float* q,
+MHDC_ISA_VARIANTS(void, sign_dots, (const std::uint8_t* masks, std::size_t width, std::size_t rows, const float* q,
                                     std::size_t m, float init, float* out),
-                  (bits, words, rows, q, m, init, out))
+                  (masks, width, rows, q, m, init, out))
 
 #if defined(MHDC_X86)
-// Sixteen rows per register: bit j of the rows' halves becomes a mask that
-// picks -q[i] (q with its sign bit flipped) or q[i] for each row's lane.
-MHDC_TARGET_AVX512 void sign_dots_masks(const std::uint64_t* bits, std::size_t words, std::size_t rows,
+// Sixteen rows per register: element i's two bytes are its mask, picking -q[i]
+// (q with its sign bit flipped) or q[i] for each row's lane.
+MHDC_TARGET_AVX512 void sign_dots_masks(const std::uint8_t* masks, std::size_t width, std::size_t rows,
                                         const float* q, std::size_t m, float init, float* out) {
-  constexpr std::size_t L = 16, G = 4, R = L * G;
-  const auto* half = reinterpret_cast<const std::uint32_t*>(bits);
-  const std::size_t stride = 2 * words;  // at most 2^31 / 64 (checked by the caller), so offsets fit 32 bits
+  constexpr std::size_t G = 4;  // four blocks in flight hide the add latency
+  const std::size_t nblocks = rows / kMaskRows + (rows % kMaskRows != 0), bytes = 2 * width;
   const __m512i sign = _mm512_set1_epi32(static_cast<int>(0x80000000u));
-  const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  for (std::size_t r0 = 0; r0 < rows; r0 += R) {
-    const std::size_t n = std::min(R, rows - r0);
+  for (std::size_t b0 = 0; b0 < nblocks; b0 += G) {
+    const std::size_t n = std::min(G, nblocks - b0);
     __m512 acc[G];
-    __m512i offset[G];  // each lane's row (spare lanes repeat the last one) times the stride
-    for (std::size_t g = 0; g < G; ++g) {
-      acc[g] = _mm512_set1_ps(init);
-      const __m512i k = _mm512_min_epu32(_mm512_add_epi32(lane, _mm512_set1_epi32(static_cast<int>(g * L))),
-                                         _mm512_set1_epi32(static_cast<int>(n - 1)));
-      offset[g] = _mm512_mullo_epi32(k, _mm512_set1_epi32(static_cast<int>(stride)));
-    }
-    for (std::size_t c = 0; 32 * c < m; ++c) {
-      const std::uint32_t* base = half + r0 * stride + c;
-      __m512i w[G];
-      for (std::size_t g = 0; g < G; ++g) w[g] = _mm512_i32gather_epi32(offset[g], base, 4);
-      const std::size_t end = std::min<std::size_t>(32, m - 32 * c);
-      for (std::size_t j = 0; j < end; ++j) {
-        const __m512 qv = _mm512_set1_ps(q[32 * c + j]);
-        const __m512 nq = _mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(qv), sign));
-        const __m512i bit = _mm512_set1_epi32(static_cast<int>(1u << j));
-        for (std::size_t g = 0; g < G; ++g)
-          acc[g] = _mm512_add_ps(acc[g], _mm512_mask_blend_ps(_mm512_test_epi32_mask(w[g], bit), qv, nq));
+    for (std::size_t g = 0; g < G; ++g) acc[g] = _mm512_set1_ps(init);
+    const std::uint8_t* first = masks + b0 * bytes;
+    for (std::size_t i = 0; i < m; ++i) {
+      const __m512 qv = _mm512_set1_ps(q[i]);
+      const __m512 nq = _mm512_castsi512_ps(_mm512_xor_si512(_mm512_castps_si512(qv), sign));
+      for (std::size_t g = 0; g < G; ++g) {
+        std::uint16_t mk;
+        std::memcpy(&mk, first + (g < n ? g : 0) * bytes + 2 * i, 2);  // spare groups repeat the first
+        acc[g] = _mm512_add_ps(acc[g], _mm512_mask_blend_ps(mk, qv, nq));
       }
     }
-    float lanes[R];
-    for (std::size_t g = 0; g < G; ++g) _mm512_storeu_ps(lanes + g * L, acc[g]);
-    std::memcpy(out + r0, lanes, n * sizeof(float));
+    float lanes[G * kMaskRows];
+    for (std::size_t g = 0; g < G; ++g) _mm512_storeu_ps(lanes + g * kMaskRows, acc[g]);
+    const std::size_t first_row = b0 * kMaskRows;
+    std::memcpy(out + first_row, lanes, std::min(G * kMaskRows, rows - first_row) * sizeof(float));
   }
 }
 #endif
@@ -420,20 +406,27 @@ bool pack_bipolar(const float* v, std::size_t n, std::uint64_t* bits, Isa isa) n
   return pack_bipolar_for(usable(isa))(v, n, bits);
 }
 
-void sign_dots(const std::uint64_t* bits, std::size_t words, std::size_t rows, const float* q, std::size_t m,
+void put_mask_row(std::uint8_t* block, std::size_t width, std::size_t lane, const std::uint64_t* bits) noexcept {
+  const auto bit = static_cast<std::uint8_t>(1u << (lane % 8));
+  for (std::size_t i = 0; i < width; ++i)
+    if (bits[i / 64] >> (i % 64) & 1) block[2 * i + lane / 8] |= bit;
+}
+
+void sign_dots(const std::uint8_t* masks, std::size_t width, std::size_t rows, const float* q, std::size_t m,
                float init, float* out, Isa isa) {
   isa = usable(isa);
 #if defined(MHDC_X86)
-  if (isa == Isa::avx512 && words < (std::size_t{1} << 24)) return sign_dots_masks(bits, words, rows, q, m, init, out);
+  if (isa == Isa::avx512) return sign_dots_masks(masks, width, rows, q, m, init, out);
 #endif
-  sign_dots_for(isa)(bits, words, rows, q, m, init, out);
+  sign_dots_for(isa)(masks, width, rows, q, m, init, out);
 }
 
-void sign_dots_scalar(const std::uint64_t* bits, std::size_t words, std::size_t rows, const float* q,
+void sign_dots_scalar(const std::uint8_t* masks, std::size_t width, std::size_t rows, const float* q,
                       std::size_t m, float init, float* out) {
   for (std::size_t r = 0; r < rows; ++r) {
+    const std::uint8_t* block = masks + r / kMaskRows * 2 * width;
     float s = init;
-    for (std::size_t i = 0; i < m; ++i) s += q[i] * ((bits[r * words + i / 64] >> (i % 64)) & 1 ? -1.0f : 1.0f);
+    for (std::size_t i = 0; i < m; ++i) s += q[i] * (block[2 * i + r % kMaskRows / 8] >> (r % 8) & 1 ? -1.0f : 1.0f);
     out[r] = s;
   }
 }

@@ -6,8 +6,8 @@
 //   adding its terms in index order (`lane_dots`, `sign_dots`, `dots_rows`);
 // - sign bits: a bipolar row (every element exactly +1.0f or -1.0f) is kept as
 //   bits, and q[i] * (+-1) is q[i] with its sign bit flipped or not: exact for
-//   every q[i] but NaN, whose own sign bit could differ (`sign_dots`; callers
-//   send NaN queries to the scalar twin);
+//   every q[i] but NaN, whose own sign bit could differ (`sign_dots`, reading a
+//   16-row mask per element; callers send NaN queries to the scalar twin);
 // - counting: when the query is bipolar too, every term is +1 or -1 and every
 //   partial sum an integer of magnitude at most m < 2^24, which a float holds
 //   exactly, so the sum is m - 2 * popcount(q_bits ^ row_bits) in any order.
@@ -76,14 +76,23 @@ inline constexpr std::size_t bit_words(std::size_t n) { return n / 64 + (n % 64 
 bool pack_bipolar(const float* v, std::size_t n, std::uint64_t* bits, Isa isa = active_isa()) noexcept;
 inline bool is_bipolar(HvView v) noexcept { return pack_bipolar(v.data(), v.size(), nullptr); }
 
-// For `rows` rows of `words` words each (row r at bits + r * words):
-// out[r] = init + sum_{i<m} q[i] * (bit i of row r ? -1 : +1), index order, m <= 64 * words.
-// Exact for every q but NaN (see above); sign_dots_scalar multiplies, so it is exact for NaN too.
-void sign_dots(const std::uint64_t* bits, std::size_t words, std::size_t rows, const float* q, std::size_t m,
+// The same bits in 16-row blocks for the signed sums: block b (rows 16b ..
+// 16b + 15) is 2 * width bytes, element i's two bytes [2i], [2i + 1] the mask
+// of its rows (bit l of byte h set where row 16b + 8h + l has -1 there), so a
+// block's mask for one element is one 16-bit load.
+inline constexpr std::size_t kMaskRows = 16;
+// Sets lane `lane`'s bits of a zeroed block from a row's packed bits.
+void put_mask_row(std::uint8_t* block, std::size_t width, std::size_t lane, const std::uint64_t* bits) noexcept;
+
+// out[r] = init + sum_{i<m} q[i] * (row r's element i), index order, m <= width,
+// over the mask blocks of `rows` rows. Exact for every q but NaN (see above);
+// sign_dots_scalar multiplies, so it is exact for NaN too.
+void sign_dots(const std::uint8_t* masks, std::size_t width, std::size_t rows, const float* q, std::size_t m,
                float init, float* out, Isa isa = active_isa());
-void sign_dots_scalar(const std::uint64_t* bits, std::size_t words, std::size_t rows, const float* q,
+void sign_dots_scalar(const std::uint8_t* masks, std::size_t width, std::size_t rows, const float* q,
                       std::size_t m, float init, float* out);
 
+// For `rows` rows of `words` words each (row r at bits + r * words):
 // out[r] = m - 2 * popcount of the first m bits of (q ^ row r), as a float: the
 // sum of a bipolar query's products with row r for 1 <= m < 2^24 (init +-0.0).
 void popcount_dots(const std::uint64_t* bits, std::size_t words, std::size_t rows, const std::uint64_t* q,

@@ -7,6 +7,7 @@ namespace mhdc::hdc {
 
 void Rows::clear(std::size_t width) noexcept {
   bits_.clear();
+  masks_.clear();
   blocks_.clear();
   lengths_.clear();
   tail_.clear();
@@ -34,6 +35,9 @@ void Rows::reserve(std::span<const HvView> rows) {
   if (bits_mode_) {  // the batch's rows before a non-bipolar one still go in as bits
     if (words_ != 0 && n > bits_.max_size() / words_) throw std::length_error("rows too long");
     grow_for(bits_, n * words_);
+    const std::size_t blocks = total / kMaskRows + (total % kMaskRows != 0);
+    if (width_ != 0 && blocks > masks_.max_size() / 2 / width_) throw std::length_error("rows too long");
+    grow_for(masks_, blocks * 2 * width_ - masks_.size());
   }
   if (bipolar) return;
   if (width_ > std::numeric_limits<std::size_t>::max() / sizeof(float) / kLanes) throw std::length_error("rows too wide");
@@ -46,6 +50,7 @@ void Rows::to_floats() noexcept {
   for (std::size_t r = 0; r < size(); ++r)
     for (std::size_t i = 0; i < width_; ++i) blocks_[r / kLanes][i * kLanes + r % kLanes] = head_bit(r, i) ? -1.0f : 1.0f;
   std::vector<std::uint64_t>().swap(bits_);  // frees without allocating
+  std::vector<std::uint8_t>().swap(masks_);
   bits_mode_ = false;
 }
 
@@ -55,7 +60,12 @@ void Rows::append(HvView row) noexcept {
   if (bits_mode_) {
     bits_.resize((r + 1) * words_);  // within the reserved capacity
     as_bits = row.size() >= width_ && pack_bipolar(row.data(), width_, bits_.data() + r * words_);
-    if (!as_bits) to_floats();
+    if (!as_bits) {
+      to_floats();
+    } else {
+      if (r % kMaskRows == 0) masks_.resize(masks_.size() + 2 * width_);  // zeroed, within the capacity
+      put_mask_row(masks_.data() + r / kMaskRows * 2 * width_, width_, r % kMaskRows, bits_.data() + r * words_);
+    }
   }
   if (!as_bits) {
     float* block = blocks_[r / kLanes].get();
@@ -99,9 +109,9 @@ void Rows::dots(HvView q, float init, float* out, Isa isa) const {
     if (!qbits.empty() && pack_bipolar(q.data(), m, qbits.data(), isa))
       popcount_dots(bits_.data(), words_, n, qbits.data(), m, out, isa);
     else if (has_nan(q.data(), m))
-      sign_dots_scalar(bits_.data(), words_, n, q.data(), m, init, out);  // keeps each NaN's own sign
+      sign_dots_scalar(masks_.data(), width_, n, q.data(), m, init, out);  // keeps each NaN's own sign
     else
-      sign_dots(bits_.data(), words_, n, q.data(), m, init, out, isa);
+      sign_dots(masks_.data(), width_, n, q.data(), m, init, out, isa);
   } else {
     constexpr std::size_t kChunk = 64;  // block pointers gathered a few dozen at a time
     const float* ptrs[kChunk];

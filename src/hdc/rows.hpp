@@ -3,9 +3,10 @@
 // `Rows` holds vectors of any length. Its first `width` components are kept
 // where the scan kernels (hdc/kernels.hpp) read them fastest:
 // - while every row is bipolar over the width (its first `width` elements each
-//   exactly +1.0f or -1.0f) as sign bits only, bit_words(width) words a row: a
-//   bipolar query is then counted (popcount), any other query has the bits
-//   applied to its signs; rows come back from the bits exactly;
+//   exactly +1.0f or -1.0f) as sign bits only, twice: bit_words(width) words a
+//   row, against which a bipolar query is counted (popcount), and 16-row mask
+//   blocks, which apply the signs to any other query (1/16 of the floats in
+//   all); rows come back from the bits exactly;
 // - from the first row that is not (or always, for a store made without bits)
 //   as floats in lane blocks of kLanes rows, the bits turned into floats then.
 // Components past the width are the row's tail, kept as floats; a row shorter
@@ -77,6 +78,7 @@ class Rows {
   std::size_t width_, words_;
   bool bits_mode_, keep_bits_;
   std::vector<std::uint64_t> bits_;               // bits mode: words_ per row
+  std::vector<std::uint8_t> masks_;               // bits mode: the same bits, kMaskRows rows a block
   std::vector<std::unique_ptr<float[]>> blocks_;  // float mode: every row's block, maybe spare ones after
   std::vector<std::size_t> lengths_;
   std::vector<float> tail_;            // components past the width, row after row
