@@ -68,15 +68,15 @@ Operand to_operand(PyObject* obj) {
   return text_form(obj);
 }
 
-constexpr ClassInfo kInfo{"PyHoloGenEngine", "(dim)", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PyHoloGenEngine", "", ThreadBound::yes};
 constexpr Ctor<HoloGenEngine> kNew{{"dim"}, [](Args& a) { return HoloGenEngine(a.u64(0)); }};
 
 constexpr Method<HoloGenEngine> kStructuralDimension{
-    "structural_dimension", nullptr, "", Access::shared, {},
+    "structural_dimension", "", Access::shared, {},
     [](HoloGenEngine& e, Args&) { return box(e.structural_dimension()); }};
 
 constexpr Method<HoloGenEngine> kPixel{
-    "generate_pixel_geometry", "generate_pixel_geometry($self, x, y, frame_id=None)", "", Access::shared,
+    "generate_pixel_geometry", "", Access::shared,
     Params{{"x", "y", "frame_id"}, 2}, [](HoloGenEngine& e, Args& a) {
       const std::uint32_t x = a.u32(0);
       const std::uint32_t y = a.u32(1);
@@ -85,7 +85,7 @@ constexpr Method<HoloGenEngine> kPixel{
     }};
 
 constexpr Method<HoloGenEngine> kMaterial{
-    "generate_material_mapping", "generate_material_mapping($self, position, normal, material_id)", "",
+    "generate_material_mapping", "",
     Access::shared, {"position", "normal", "material_id"}, [](HoloGenEngine& e, Args& a) {
       const auto position = a.fixed<3>(0);
       const auto normal = a.fixed<3>(1);
@@ -94,7 +94,7 @@ constexpr Method<HoloGenEngine> kMaterial{
     }};
 
 constexpr Method<HoloGenEngine> kPhoton{
-    "generate_photon", "generate_photon($self, position, direction=None, wavelength=None)", "",
+    "generate_photon", "",
     Access::shared, Params{{"position", "direction", "wavelength"}, 1}, [](HoloGenEngine& e, Args& a) {
       // Direction and wavelength are converted first, so their errors win even
       // on the colour path, which then ignores them.
@@ -116,7 +116,7 @@ constexpr Method<HoloGenEngine> kPhoton{
     }};
 
 constexpr Method<HoloGenEngine> kBvh{
-    "encode_bvh_node", "encode_bvh_node($self, min_bounds, max_bounds, left, right)", "", Access::shared,
+    "encode_bvh_node", "", Access::shared,
     {"min_bounds", "max_bounds", "left", "right"}, [](HoloGenEngine& e, Args& a) {
       const auto min_bounds = a.fixed<3>(0);
       const auto max_bounds = a.fixed<3>(1);
@@ -126,7 +126,7 @@ constexpr Method<HoloGenEngine> kBvh{
     }};
 
 constexpr Method<HoloGenEngine> kCounterfactual{
-    "simulate_counterfactual", "simulate_counterfactual($self, root_state, intervention)", "",
+    "simulate_counterfactual", "",
     Access::shared, {"root_state", "intervention"}, [](HoloGenEngine& e, Args& a) {
       const Operand root = to_operand(a.raw(0));
       const Operand intervention = to_operand(a.raw(1));

@@ -66,11 +66,11 @@ void abandon_state(const void* state) noexcept {
   }
 }
 
-PyTypeObject* build_type(const ClassInfo& info, std::size_t basicsize, newfunc tp_new, destructor tp_dealloc,
-                         PyMethodDef* methods, PyGetSetDef* getset) {
+PyTypeObject* build_type(const ClassInfo& info, const Params& ctor, std::size_t basicsize, newfunc tp_new,
+                         destructor tp_dealloc, PyMethodDef* methods, PyGetSetDef* getset) {
   static std::deque<std::string> names;  // PyType_FromSpec keeps a pointer to the name
   names.push_back(std::string("builtins.") + info.name);
-  const std::string doc = std::string(info.name) + info.ctor_signature + "\n--\n\n" + info.body;
+  const std::string doc = text_signature(info.name, ctor, false) + "\n--\n\n" + info.body;
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(tp_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(tp_dealloc)},

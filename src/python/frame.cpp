@@ -128,9 +128,19 @@ void prefix_type_error(const char* name) {
   PyErr_SetObject(PyExc_TypeError, fresh.get());
 }
 
-const char* doc_string(const char* signature, const char* body) {
+std::string text_signature(const char* name, const Params& p, bool self) {
+  std::string s = std::string(name) + (self ? "($self" : "(");
+  for (int i = 0; i < p.count; ++i) {
+    if (self || i != 0) s += ", ";
+    s += p.names[static_cast<std::size_t>(i)];
+    if (i >= p.required) s += "=None";
+  }
+  return s + ')';
+}
+
+const char* doc_string(const char* name, const Params& p, bool self, const char* body) {
   static std::deque<std::string> docs;  // stable addresses for the process
-  docs.push_back(std::string(signature) + "\n--\n\n" + body);
+  docs.push_back(text_signature(name, p, self) + "\n--\n\n" + body);
   return docs.back().c_str();
 }
 

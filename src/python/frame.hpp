@@ -89,14 +89,15 @@ class Args {
 
 struct Function {
   const char* name;
-  const char* signature;  // "resonance(a, b)"
   const char* body;       // documentation after the signature (may be "")
   Params params;
   PyObject* (*call)(Args&);
 };
 
-// The interpreter's "<signature>\n--\n\n<body>" layout, kept for the process.
-const char* doc_string(const char* signature, const char* body);
+// "name(a, b=None)", with "$self" first for methods: the interpreter's text signature.
+std::string text_signature(const char* name, const Params& p, bool self);
+// The interpreter's "<text signature>\n--\n\n<body>" layout, kept for the process.
+const char* doc_string(const char* name, const Params& p, bool self, const char* body);
 
 template <const Function& F>
 PyObject* function_trampoline(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -114,7 +115,7 @@ template <const Function& F>
 PyMethodDef* function_def() {
   static PyMethodDef def = {
       F.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_trampoline<F>)),
-      METH_FASTCALL | METH_KEYWORDS, doc_string(F.signature, F.body)};
+      METH_FASTCALL | METH_KEYWORDS, doc_string(F.name, F.params, false, F.body)};
   return &def;
 }
 

@@ -12,7 +12,7 @@ namespace {
 // elements (see HvArg::Use).
 constexpr HvArg::Use kUse = HvArg::Use::arithmetic;
 
-constexpr Function kResonance{"resonance", "resonance(a, b)", "", {"a", "b"}, [](Args& a) {
+constexpr Function kResonance{"resonance", "", {"a", "b"}, [](Args& a) {
                                 HvArg x, y;
                                 a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
                                 a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
@@ -20,7 +20,7 @@ constexpr Function kResonance{"resonance", "resonance(a, b)", "", {"a", "b"}, []
                               }};
 
 constexpr Function kBind{
-    "hdc_bind", "hdc_bind(a, b)",
+    "hdc_bind",
     "Bind: element-wise multiplication (Patent \u00a7Definition 2 \u2014 multiplicative binding).\n"
     "For bipolar: same\u2192+1, different\u2192-1. Self-inverse: bind(bind(A,B), A) \u2248 B.\n"
     "Generalizes correctly to non-bipolar superpositions (World Vector, bundles).",
@@ -32,7 +32,7 @@ constexpr Function kBind{
     }};
 
 constexpr Function kBundle{
-    "hdc_bundle", "hdc_bundle(a, b)",
+    "hdc_bundle",
     "Bundle: majority-vote superposition (Patent MORVELAN-2026-001 \u00a7Definition 3).\n"
     "\u2295({v_i}) = sign(\u03a3 v_i). For two inputs: if equal\u2192that value, if unequal\u2192sign of sum.\n"
     "This preserves signal for arbitrary N items when iterated.",
@@ -44,7 +44,7 @@ constexpr Function kBundle{
     }};
 
 constexpr Function kUnbind{
-    "hdc_unbind", "hdc_unbind(compound, key)",
+    "hdc_unbind",
     "Unbind: inverse of bind. Given compound=bind(A,B) and key=A,\n"
     "returns an approximation of B via bind(key, compound).\n\n"
     "# Arguments\n"
@@ -60,7 +60,7 @@ constexpr Function kUnbind{
     }};
 
 constexpr Function kHebbian{
-    "hebbian", "hebbian(weights, pre, post, lr, dim)",
+    "hebbian",
     "Hebbian weight update: W' = W + \u03b7 \u00b7 (pre \u2297 post)\n\n"
     "Implements O(D) sparse Hebbian outer-product update.\n"
     "Only diagonal and a subset of off-diagonal elements are updated\n"
@@ -82,7 +82,7 @@ constexpr Function kHebbian{
     }};
 
 constexpr Function kPermute{
-    "hdc_permute", "hdc_permute(v, n)",
+    "hdc_permute",
     "Permute a hypervector by right-cyclic rotation.\n\n"
     "# Arguments\n"
     "* `v` \u2014 the hypervector to permute\n"
@@ -96,7 +96,7 @@ constexpr Function kPermute{
       return box(hdc::permute(v.view(), n));
     }};
 
-constexpr Function kNormalise{"normalise_bipolar", "normalise_bipolar(v)", "", {"v"}, [](Args& a) {
+constexpr Function kNormalise{"normalise_bipolar", "", {"v"}, [](Args& a) {
                                 HvArg v;
                                 a.convert(0, [&](PyObject* o) { v.load(o, kUse); });
                                 return box(hdc::normalise_bipolar(v.view()));
