@@ -67,6 +67,10 @@ class Args {
   std::vector<T> int_list(int i) { return convert(i, to_int_list<T>); }
   template <std::size_t N>
   std::array<float, N> fixed(int i) { return convert(i, to_fixed<N>); }
+  // A hypervector read in place where it can be (see HvArg), into `into`, which the caller keeps.
+  void view(int i, HvArg& into, HvArg::Use use) {
+    convert(i, [&](PyObject* o) { into.load(o, use); });
+  }
 
   // Any other conversion, with the same prefix rule.
   template <class F>

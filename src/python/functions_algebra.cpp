@@ -12,36 +12,30 @@ namespace {
 // elements (see HvArg::Use).
 constexpr HvArg::Use kUse = HvArg::Use::arithmetic;
 
-constexpr Function kResonance{"resonance", "", {"a", "b"}, [](Args& a) {
-                                HvArg x, y;
-                                a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
-                                a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
-                                return box(hdc::resonance(x.view(), y.view()));
-                              }};
+// op(a, b) over two vector arguments, converted in parameter order.
+template <auto op>
+PyObject* binary(Args& a) {
+  HvArg x, y;
+  a.view(0, x, kUse);
+  a.view(1, y, kUse);
+  return box(op(x.view(), y.view()));
+}
+
+constexpr Function kResonance{"resonance", "", {"a", "b"}, binary<hdc::resonance>};
 
 constexpr Function kBind{
     "hdc_bind",
     "Bind: element-wise multiplication (Patent \u00a7Definition 2 \u2014 multiplicative binding).\n"
     "For bipolar: same\u2192+1, different\u2192-1. Self-inverse: bind(bind(A,B), A) \u2248 B.\n"
     "Generalizes correctly to non-bipolar superpositions (World Vector, bundles).",
-    {"a", "b"}, [](Args& a) {
-      HvArg x, y;
-      a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
-      a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
-      return box(hdc::bind(x.view(), y.view()));
-    }};
+    {"a", "b"}, binary<hdc::bind>};
 
 constexpr Function kBundle{
     "hdc_bundle",
     "Bundle: majority-vote superposition (Patent MORVELAN-2026-001 \u00a7Definition 3).\n"
     "\u2295({v_i}) = sign(\u03a3 v_i). For two inputs: if equal\u2192that value, if unequal\u2192sign of sum.\n"
     "This preserves signal for arbitrary N items when iterated.",
-    {"a", "b"}, [](Args& a) {
-      HvArg x, y;
-      a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
-      a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
-      return box(hdc::bundle(x.view(), y.view()));
-    }};
+    {"a", "b"}, binary<hdc::bundle>};
 
 constexpr Function kUnbind{
     "hdc_unbind",
@@ -52,12 +46,7 @@ constexpr Function kUnbind{
     "* `key` \u2014 the known operand (A) used to unbind\n\n"
     "Note: bind/unbind are self-inverse, so unbind(A\u2297B, A) \u2248 B\n"
     "only when A and B are sufficiently orthogonal in the HDC space.",
-    {"compound", "key"}, [](Args& a) {
-      HvArg c, k;
-      a.convert(0, [&](PyObject* o) { c.load(o, kUse); });
-      a.convert(1, [&](PyObject* o) { k.load(o, kUse); });
-      return box(hdc::unbind(c.view(), k.view()));
-    }};
+    {"compound", "key"}, binary<hdc::unbind>};
 
 constexpr Function kHebbian{
     "hebbian",
@@ -73,9 +62,9 @@ constexpr Function kHebbian{
     "* `dim` \u2014 hypervector dimension",
     {"weights", "pre", "post", "lr", "dim"}, [](Args& a) {
       HvArg w, pre, post;
-      a.convert(0, [&](PyObject* o) { w.load(o, kUse); });
-      a.convert(1, [&](PyObject* o) { pre.load(o, kUse); });
-      a.convert(2, [&](PyObject* o) { post.load(o, kUse); });
+      a.view(0, w, kUse);
+      a.view(1, pre, kUse);
+      a.view(2, post, kUse);
       const float lr = a.f32(3);
       const std::uint64_t dim = a.u64(4);
       return box(hdc::hebbian(w.view(), pre.view(), post.view(), lr, dim));
@@ -91,14 +80,14 @@ constexpr Function kPermute{
     "Example: [a,b,c,d] rotated right by 1 \u2192 [d,a,b,c]",
     {"v", "n"}, [](Args& a) {
       HvArg v;
-      a.convert(0, [&](PyObject* o) { v.load(o, kUse); });
+      a.view(0, v, kUse);
       const std::int32_t n = a.i32(1);
       return box(hdc::permute(v.view(), n));
     }};
 
 constexpr Function kNormalise{"normalise_bipolar", "", {"v"}, [](Args& a) {
                                 HvArg v;
-                                a.convert(0, [&](PyObject* o) { v.load(o, kUse); });
+                                a.view(0, v, kUse);
                                 return box(hdc::normalise_bipolar(v.view()));
                               }};
 
