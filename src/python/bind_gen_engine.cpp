@@ -9,6 +9,7 @@
 #include "hdc/errors.hpp"
 #include "hkvc_graphics/engine.hpp"
 #include "python/class_binding.hpp"
+#include "python/messages.hpp"
 #include "python/registry.hpp"
 
 namespace mhdc::py {
@@ -51,9 +52,9 @@ std::string text_form(PyObject* obj) {
   if (s) return utf8_lossy(s.get());
   PyErr_WriteUnraisable(obj);
   Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
-  if (name && PyUnicode_Check(name.get())) return "<unprintable " + utf8_lossy(name.get()) + " object>";
+  if (name && PyUnicode_Check(name.get())) return msg::unprintable(utf8_lossy(name.get()));
   PyErr_Clear();
-  return "<unprintable object>";
+  return msg::kUnprintableObject;
 }
 
 // A counterfactual operand: the caller's byte list as given, or else its text form.
@@ -109,9 +110,9 @@ constexpr Method<HoloGenEngine> kPhoton{
       // The position vector's conversion error is raised as it is, unprefixed.
       const auto p = to_fixed<3>(position);
       if (!direction)
-        throw value_error("direction is required when generate_photon() is called with a position vector");
+        throw value_error(msg::kPhotonDirection);
       if (!wavelength)
-        throw value_error("wavelength is required when generate_photon() is called with a position vector");
+        throw value_error(msg::kPhotonWavelength);
       return box(e.generate_photon(p, *direction, *wavelength));
     }};
 

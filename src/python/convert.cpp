@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "python/messages.hpp"
+
 namespace mhdc::py {
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(MHDC_NO_CLONES)
@@ -13,12 +15,11 @@ namespace mhdc::py {
 #define MHDC_BOX_CLONES
 #endif
 
-void raise_int_range() { raise(PyExc_OverflowError, "out of range integral type conversion attempted"); }
+void raise_int_range() { raise(PyExc_OverflowError, msg::kIntRange); }
 
 void check_vector_like(PyObject* obj) {
-  if (PyUnicode_Check(obj)) raise(PyExc_TypeError, "Can't extract `str` to `Vec`");
-  if (!PySequence_Check(obj))
-    raise(PyExc_TypeError, "'" + type_qualname(obj) + "' object cannot be converted to 'Sequence'");
+  if (PyUnicode_Check(obj)) raise(PyExc_TypeError, msg::kStrToVec);
+  if (!PySequence_Check(obj)) raise_cannot_convert(obj, msg::kSequence);
 }
 
 namespace {
@@ -319,8 +320,7 @@ std::vector<std::string> to_utf8_list(PyObject* obj) {
 }
 
 std::string_view to_utf8(PyObject* obj) {
-  if (!PyUnicode_Check(obj))
-    raise(PyExc_TypeError, "'" + type_qualname(obj) + "' object cannot be converted to 'PyString'");
+  if (!PyUnicode_Check(obj)) raise_cannot_convert(obj, msg::kPyString);
   Py_ssize_t n = 0;
   const char* s = PyUnicode_AsUTF8AndSize(obj, &n);
   if (s == nullptr) throw_error_set();
@@ -367,13 +367,10 @@ long to_c_long(PyObject* obj) {
 
 void to_fixed_floats(PyObject* obj, float* out, std::size_t n) {
   if (!PyList_CheckExact(obj) && !PyTuple_CheckExact(obj)) before_python_code();  // __len__, __getitem__
-  if (!PySequence_Check(obj))
-    raise(PyExc_TypeError, "'" + type_qualname(obj) + "' object cannot be converted to 'Sequence'");
+  if (!PySequence_Check(obj)) raise_cannot_convert(obj, msg::kSequence);
   const Py_ssize_t len = PySequence_Size(obj);
   if (len < 0) throw_error_set();
-  if (static_cast<std::size_t>(len) != n)
-    raise(PyExc_ValueError,
-          "expected a sequence of length " + std::to_string(n) + " (got " + std::to_string(len) + ")");
+  if (static_cast<std::size_t>(len) != n) raise(PyExc_ValueError, msg::wrong_length(n, len));
   for (std::size_t i = 0; i < n; ++i) {
     Ref item(PySequence_GetItem(obj, static_cast<Py_ssize_t>(i)));
     if (!item) throw_error_set();

@@ -98,7 +98,7 @@ double to_f64(PyObject* obj);
 inline float to_f32(PyObject* obj) { return static_cast<float>(to_f64(obj)); }
 std::uint64_t to_u64(PyObject* obj);
 long to_c_long(PyObject* obj);
-[[noreturn]] void raise_int_range();        // "out of range integral type conversion attempted"
+[[noreturn]] void raise_int_range();        // msg::kIntRange
 
 // Read as a C long, then range-checked; any value outside T (a C long overflow
 // included) gets the one range message.

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <deque>
 
+#include "python/messages.hpp"
+
 namespace mhdc::py {
 
 std::string Callee::full_name() const {
@@ -19,14 +21,7 @@ std::string Callee::full_name() const {
 namespace {
 
 [[noreturn]] void too_many(const Params& p, const Callee& c, Py_ssize_t given) {
-  const char* was = given == 1 ? "was" : "were";
-  std::string msg = c.full_name() + " takes ";
-  if (p.required != p.count)
-    msg += "from " + std::to_string(p.required) + " to " + std::to_string(p.count);
-  else
-    msg += std::to_string(p.count);
-  msg += " positional arguments but " + std::to_string(given) + " " + was + " given";
-  raise(PyExc_TypeError, msg);
+  raise(PyExc_TypeError, msg::too_many(c.full_name(), p.required, p.count, given));
 }
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
@@ -48,24 +43,23 @@ void keyword(const Params& p, const Callee& c, PyObject* name, PyObject* value, 
   Py_ssize_t n = 0;
   const char* kw = PyUnicode_AsUTF8AndSize(name, &n);
   if (kw == nullptr) {
-    // A name with a lone surrogate has no UTF-8 form, so it names no parameter:
-    // the usual TypeError, with the name as given.
+    // A name with a lone surrogate has no UTF-8 form, so it names no parameter.
     if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw_error_set();
     PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", c.full_name().c_str(), name);
-    throw ErrorSet{};
   }
-  for (int i = 0; i < p.count; ++i) {
+  for (int i = 0; kw != nullptr && i < p.count; ++i) {
     const char* pn = p.names[static_cast<std::size_t>(i)];
     if (std::strlen(pn) == static_cast<std::size_t>(n) && std::memcmp(pn, kw, static_cast<std::size_t>(n)) == 0) {
-      if (slots[i] != nullptr)
-        raise(PyExc_TypeError, c.full_name() + " got multiple values for argument '" + pn + "'");
+      if (slots[i] != nullptr) {
+        PyErr_Format(PyExc_TypeError, msg::kMultipleValues, c.full_name().c_str(), pn);
+        throw ErrorSet{};
+      }
       slots[i] = value;
       return;
     }
   }
-  raise(PyExc_TypeError,
-        c.full_name() + " got an unexpected keyword argument '" + std::string(kw, static_cast<std::size_t>(n)) + "'");
+  PyErr_Format(PyExc_TypeError, msg::kUnexpectedKeyword, c.full_name().c_str(), name);
+  throw ErrorSet{};
 }
 
 void check_missing(const Params& p, const Callee& c, PyObject** slots) {
@@ -73,9 +67,7 @@ void check_missing(const Params& p, const Callee& c, PyObject** slots) {
   for (int i = 0; i < p.required; ++i)
     if (slots[i] == nullptr) missing.push_back(p.names[static_cast<std::size_t>(i)]);
   if (missing.empty()) return;
-  raise(PyExc_TypeError, c.full_name() + " missing " + std::to_string(missing.size()) +
-                             " required positional argument" + (missing.size() > 1 ? "s" : "") + ": " +
-                             name_list(missing));
+  raise(PyExc_TypeError, msg::missing(c.full_name(), missing.size(), name_list(missing)));
 }
 
 }  // namespace
@@ -117,10 +109,10 @@ void prefix_type_error(const char* name) {
   Ref inner(PyObject_Str(v.get()));
   if (!inner) {
     PyErr_Clear();
-    inner = Ref(PyUnicode_FromString("<unprintable>"));
+    inner = Ref(PyUnicode_FromString(msg::kUnprintable));
     if (!inner) return;  // that failure (MemoryError) is now the pending error
   }
-  Ref text(PyUnicode_FromFormat("argument '%s': %U", name, inner.get()));
+  Ref text(PyUnicode_FromFormat(msg::kArgumentPrefix, name, inner.get()));
   if (!text) return;
   Ref fresh(PyObject_CallOneArg(PyExc_TypeError, text.get()));
   if (!fresh) return;
