@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "python/box.hpp"
 #include "python/convert.hpp"
 
 namespace mhdc::py {
