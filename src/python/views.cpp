@@ -97,8 +97,10 @@ void HvArg::load(PyObject* obj, Use use) {
     check_vector_like(obj);
     if (get_buffer(obj, buf_)) {
       Release release{&buf_};
-      const std::size_t n = static_cast<std::size_t>(buf_.shape[0]);
-      if (float_format(buf_, 1) == 'f' && reinterpret_cast<std::uintptr_t>(buf_.buf) % alignof(float) == 0 &&
+      // A 0-d buffer has no shape: its length is read only once it is known to be 1-D.
+      const bool f32 = float_format(buf_, 1) == 'f';
+      const std::size_t n = f32 ? static_cast<std::size_t>(buf_.shape[0]) : 0;
+      if (f32 && reinterpret_cast<std::uintptr_t>(buf_.buf) % alignof(float) == 0 &&
           (use == Use::arithmetic || !may_hold_signalling_nan(static_cast<const float*>(buf_.buf), n))) {
         release.v = nullptr;  // kept for the call
         viewing_ = true;

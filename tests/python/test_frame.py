@@ -95,7 +95,8 @@ Idx = lambda v: type("Idx", (), {"__index__": lambda s: v})()  # noqa: E731
 
 
 SEQ, OVER = "object cannot be converted to 'Sequence'", "out of range integral type conversion attempted"
-WRONG = {"hv": [(1, f"'int' {SEQ}"), ([None], "must be real number, not NoneType")], "fixed3": [(5, f"'int' {SEQ}")],
+WRONG = {"hv": [(1, f"'int' {SEQ}"), ([None], "must be real number, not NoneType"),
+                (np.zeros((), np.float32), "iteration over a 0-d array")], "fixed3": [(5, f"'int' {SEQ}")],
          "hvs": [([[1.0], 3], f"'int' {SEQ}")], "f32": [("x", "must be real number, not str")],
          "str": [(b"x", "'bytes' object cannot be converted to 'PyString'")],
          **dict.fromkeys(("u64", "u32", "i32", "dim"), [(1.0, "'float' object cannot be interpreted as an integer")])}
