@@ -193,11 +193,6 @@ int property_set(PyObject* self, PyObject* value, void*) {
   }
 }
 
-template <class T>
-struct is_method : std::false_type {};
-template <class S>
-struct is_method<Method<S>> : std::true_type {};
-
 template <class S, const ClassInfo& I, const auto& M>
 PyMethodDef method_def() {
   const char* doc = doc_string(M.name, M.params, true, M.body);
@@ -227,8 +222,7 @@ PyTypeObject* class_type() {
   getset.clear();
   (
       [&] {
-        using M = std::remove_cvref_t<decltype(Members)>;
-        if constexpr (is_method<M>::value)
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(Members)>, Method<S>>)
           methods.push_back(method_def<S, I, Members>());
         else
           getset.push_back(getset_def<S, I, Members>());

@@ -16,15 +16,6 @@ void check_vector_like(PyObject* obj) {
 
 namespace {
 
-// One item through the interpreter's float protocol (float, __float__, __index__).
-inline float item_to_f32(PyObject* item) {
-  if (PyFloat_CheckExact(item)) return static_cast<float>(PyFloat_AS_DOUBLE(item));
-  if (!PyLong_CheckExact(item)) before_python_code();  // __float__ / __index__
-  const double d = PyFloat_AsDouble(item);
-  if (d == -1.0 && PyErr_Occurred()) throw_error_set();
-  return static_cast<float>(d);
-}
-
 // Converts items[0 ..) while they are exact floats; returns how many. Four at a
 // time with one type test per four, so the loop is loads and conversions.
 Py_ssize_t unbox_exact_floats(PyObject* const* items, Py_ssize_t n, float* dst) {
@@ -65,7 +56,7 @@ void append_hypervector(PyObject* obj, std::vector<float>& out) {
     out.resize(base + static_cast<std::size_t>(i));
     for (; i < PyList_GET_SIZE(obj); ++i) {
       Ref item = Ref::borrow(PyList_GET_ITEM(obj, i));
-      out.push_back(item_to_f32(item.get()));
+      out.push_back(to_f32(item.get()));
     }
     return;
   }
@@ -74,14 +65,14 @@ void append_hypervector(PyObject* obj, std::vector<float>& out) {
     const std::size_t base = out.size();
     out.resize(base + static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i)
-      out[base + static_cast<std::size_t>(i)] = item_to_f32(PyTuple_GET_ITEM(obj, i));
+      out[base + static_cast<std::size_t>(i)] = to_f32(PyTuple_GET_ITEM(obj, i));
     return;
   }
   check_vector_like(obj);
   Py_ssize_t shape[1];
   if (read_float_buffer(obj, 1, out, shape)) return;
   out.reserve(out.size() + static_cast<std::size_t>(length_hint(obj)));
-  for_each_item(obj, [&](PyObject* item) { out.push_back(item_to_f32(item)); });
+  for_each_item(obj, [&](PyObject* item) { out.push_back(to_f32(item)); });
   // A __len__ that overstated must not leave megabytes of spare capacity in a
   // vector that an instance keeps (a metacognition record, a swarm vector).
   if (out.capacity() - out.size() > 4096 && out.capacity() > 2 * out.size()) out.shrink_to_fit();
@@ -174,31 +165,31 @@ double to_f64(PyObject* obj) {
   return d;
 }
 
-std::uint64_t to_u64(PyObject* obj) {
-  if (PyLong_CheckExact(obj)) {
-    const unsigned long long v = PyLong_AsUnsignedLongLong(obj);
-    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_error_set();
-    return v;
-  }
+namespace {
+
+// The int to read: obj itself when `is_int`, else its __index__, held in `index`.
+// The __index__'s own exception (an OverflowError included) passes unchanged.
+PyObject* as_int(PyObject* obj, bool is_int, Ref& index) {
+  if (is_int) return obj;
   before_python_code();  // __index__
-  Ref index(PyNumber_Index(obj));
+  index = Ref(PyNumber_Index(obj));
   if (!index) throw_error_set();
-  const unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
+  return index.get();
+}
+
+}  // namespace
+
+std::uint64_t to_u64(PyObject* obj) {
+  Ref index;
+  const unsigned long long v = PyLong_AsUnsignedLongLong(as_int(obj, PyLong_CheckExact(obj), index));
   if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) throw_error_set();
   return v;
 }
 
 long to_c_long(PyObject* obj) {
   Ref index;
-  if (!PyLong_Check(obj)) {
-    before_python_code();  // __index__
-    // Its own exception (an OverflowError included) passes unchanged.
-    index = Ref(PyNumber_Index(obj));
-    if (!index) throw_error_set();
-    obj = index.get();
-  }
   int overflow = 0;
-  const long v = PyLong_AsLongAndOverflow(obj, &overflow);
+  const long v = PyLong_AsLongAndOverflow(as_int(obj, PyLong_Check(obj), index), &overflow);
   if (overflow != 0) raise_int_range();  // beyond a C long: outside every 32-bit type too
   if (v == -1 && PyErr_Occurred()) throw_error_set();
   return v;
@@ -213,7 +204,7 @@ void to_fixed_floats(PyObject* obj, float* out, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     Ref item(PySequence_GetItem(obj, static_cast<Py_ssize_t>(i)));
     if (!item) throw_error_set();
-    out[i] = item_to_f32(item.get());
+    out[i] = to_f32(item.get());
   }
 }
 

@@ -7,16 +7,7 @@
 
 namespace mhdc::py {
 
-std::string Callee::full_name() const {
-  std::string s;
-  if (cls) {
-    s += cls;
-    s += '.';
-  }
-  s += name;
-  s += "()";
-  return s;
-}
+std::string Callee::full_name() const { return (cls ? std::string(cls) + '.' : std::string()) + name + "()"; }
 
 namespace {
 
@@ -27,15 +18,9 @@ namespace {
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
 std::string name_list(const std::vector<const char*>& names) {
   std::string s;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i != 0) {
-      if (names.size() > 2) s += ',';
-      s += i == names.size() - 1 ? " and " : " ";
-    }
-    s += '\'';
-    s += names[i];
-    s += '\'';
-  }
+  for (std::size_t i = 0; i < names.size(); ++i)
+    s += std::string(i == 0 ? "" : i + 1 < names.size() ? ", " : names.size() > 2 ? ", and " : " and ") + '\'' +
+         names[i] + '\'';
   return s;
 }
 
