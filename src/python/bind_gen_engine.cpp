@@ -16,47 +16,6 @@ namespace mhdc::py {
 namespace {
 using graphics::HoloGenEngine;
 
-// UTF-8 of a str; lone surrogates, which have no UTF-8 form, become U+FFFD.
-std::string utf8_lossy(PyObject* text) {
-  Py_ssize_t n = 0;
-  if (const char* s = PyUnicode_AsUTF8AndSize(text, &n)) return std::string(s, static_cast<std::size_t>(n));
-  PyErr_Clear();
-  std::string out;
-  const Py_ssize_t len = PyUnicode_GET_LENGTH(text);
-  for (Py_ssize_t i = 0; i < len; ++i) {
-    Py_UCS4 c = PyUnicode_READ_CHAR(text, i);
-    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-// str(obj); when str() itself raises, the error goes to the unraisable hook and
-// the text is "<unprintable <type name> object>".
-std::string text_form(PyObject* obj) {
-  Ref s(PyObject_Str(obj));
-  if (s) return utf8_lossy(s.get());
-  PyErr_WriteUnraisable(obj);
-  Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
-  if (name && PyUnicode_Check(name.get())) return msg::unprintable(utf8_lossy(name.get()));
-  PyErr_Clear();
-  return msg::kUnprintableObject;
-}
-
 // A counterfactual operand: the caller's byte list as given, or else its text form.
 using Operand = std::variant<ByteVector, std::string>;
 
@@ -66,8 +25,11 @@ Operand to_operand(PyObject* obj) {
   } catch (const ErrorSet&) {
     PyErr_Clear();  // not a byte list: fall back to the text form
   }
-  return text_form(obj);
+  return to_text_form(obj);
 }
+
+graphics::ByteView operand_view(const ByteVector& bytes) { return bytes; }
+std::string_view operand_view(const std::string& text) { return text; }
 
 constexpr ClassInfo kInfo{"PyHoloGenEngine", "", ThreadBound::yes};
 constexpr Ctor<HoloGenEngine> kNew{{"dim"}, [](Args& a) { return HoloGenEngine(a.u64(0)); }};
@@ -127,25 +89,12 @@ constexpr Method<HoloGenEngine> kBvh{
     }};
 
 constexpr Method<HoloGenEngine> kCounterfactual{
-    "simulate_counterfactual", "",
-    Access::shared, {"root_state", "intervention"}, [](HoloGenEngine& e, Args& a) {
+    "simulate_counterfactual", "", Access::shared, {"root_state", "intervention"}, [](HoloGenEngine& e, Args& a) {
       const Operand root = to_operand(a.raw(0));
       const Operand intervention = to_operand(a.raw(1));
-      return box(std::visit(
-          [&](const auto& r, const auto& i) -> ByteVector {
-            using R = std::decay_t<decltype(r)>;
-            using I = std::decay_t<decltype(i)>;
-            const auto view = [](const auto& x) {
-              if constexpr (std::is_same_v<std::decay_t<decltype(x)>, ByteVector>)
-                return graphics::ByteView(x);
-              else
-                return std::string_view(x);
-            };
-            static_assert(std::is_same_v<R, ByteVector> || std::is_same_v<R, std::string>);
-            static_assert(std::is_same_v<I, ByteVector> || std::is_same_v<I, std::string>);
-            return e.simulate_counterfactual(view(r), view(i));
-          },
-          root, intervention));
+      return box(std::visit([&](const auto& r, const auto& i) {
+        return e.simulate_counterfactual(operand_view(r), operand_view(i));
+      }, root, intervention));
     }};
 
 }  // namespace

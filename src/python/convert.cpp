@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "hkvc_graphics/engine.hpp"  // encode_utf8
 #include "python/messages.hpp"
 
 namespace mhdc::py {
@@ -155,6 +156,31 @@ std::string_view to_utf8(PyObject* obj) {
   const char* s = PyUnicode_AsUTF8AndSize(obj, &n);
   if (s == nullptr) throw_error_set();
   return {s, static_cast<std::size_t>(n)};
+}
+
+namespace {
+
+// UTF-8 of a str; one with lone surrogates (no UTF-8 form) through the lossy encoder.
+std::string utf8_lossy(PyObject* text) {
+  Py_ssize_t n = 0;
+  if (const char* s = PyUnicode_AsUTF8AndSize(text, &n)) return std::string(s, static_cast<std::size_t>(n));
+  PyErr_Clear();
+  std::u32string code_points(static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)), U'\0');
+  for (std::size_t i = 0; i < code_points.size(); ++i)
+    code_points[i] = PyUnicode_READ_CHAR(text, static_cast<Py_ssize_t>(i));
+  return graphics::encode_utf8(code_points);
+}
+
+}  // namespace
+
+std::string to_text_form(PyObject* obj) {
+  Ref s(PyObject_Str(obj));
+  if (s) return utf8_lossy(s.get());
+  PyErr_WriteUnraisable(obj);
+  Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
+  if (name && PyUnicode_Check(name.get())) return msg::unprintable(utf8_lossy(name.get()));
+  PyErr_Clear();
+  return msg::kUnprintableObject;
 }
 
 double to_f64(PyObject* obj) {

@@ -39,6 +39,9 @@ std::vector<Hypervector> to_hypervector_list(PyObject* obj);
 std::vector<std::string> to_utf8_list(PyObject* obj);  // copies
 
 std::string_view to_utf8(PyObject* obj);   // valid while obj lives
+// str(obj) as UTF-8, lone surrogates as U+FFFD; when str() raises, its error goes
+// to the unraisable hook and the text is msg::unprintable(<type name>).
+std::string to_text_form(PyObject* obj);
 double to_f64(PyObject* obj);  // the float protocol: float, __float__, __index__
 inline float to_f32(PyObject* obj) { return static_cast<float>(to_f64(obj)); }
 std::uint64_t to_u64(PyObject* obj);

@@ -28,7 +28,7 @@ inline constexpr const char* kIntRange = "out of range integral type conversion 
 inline std::string wrong_length(std::size_t expected, Py_ssize_t got) {
   return "expected a sequence of length " + std::to_string(expected) + " (got " + std::to_string(got) + ")";
 }
-// The text of an object whose str() raised (a counterfactual operand), with its type's name or without.
+// The text of an object whose str() raised (to_text_form), with its type's name or without.
 inline std::string unprintable(const std::string& type_name) { return "<unprintable " + type_name + " object>"; }
 inline constexpr const char* kUnprintableObject = "<unprintable object>";
 
