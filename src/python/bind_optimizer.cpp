@@ -1,4 +1,8 @@
 // PyOptimizer: one Optimizer, changed only through named actions.
+#include <string_view>
+#include <utility>
+#include <vector>
+
 #include "metalearning/optimizer.hpp"
 #include "python/class_binding.hpp"
 #include "python/registry.hpp"
@@ -36,15 +40,10 @@ constexpr Method<Optimizer> kGet{
     }};
 
 constexpr Method<Optimizer> kGetParams{"get_params", "", Access::shared, {}, [](Optimizer& o, Args&) {
-                                         const meta::CognitiveParams& p = o.params();
-                                         Ref dict(checked(PyDict_New()));
-                                         for (const auto& [name, member] : meta::kParamTable) {
-                                           Ref value(box(p.*member));
-                                           if (PyDict_SetItemString(dict.get(), std::string(name).c_str(),
-                                                                    value.get()) != 0)
-                                             throw_error_set();
-                                         }
-                                         return dict.release();
+                                         std::vector<std::pair<std::string_view, float>> params;
+                                         for (const auto& [name, member] : meta::kParamTable)
+                                           params.emplace_back(name, o.params().*member);
+                                         return box_dict(params);
                                        }};
 
 }  // namespace

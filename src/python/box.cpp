@@ -187,18 +187,4 @@ PyObject* box(const ByteVector& v) {
   return list.release();
 }
 
-PyObject* box_dict(std::initializer_list<std::pair<const char*, PyObject*>> owned_items) {
-  // Take ownership of every value first, so nothing leaks whichever step fails.
-  std::vector<Ref> values;
-  values.reserve(owned_items.size());
-  for (const auto& kv : owned_items) values.emplace_back(kv.second);
-  for (const auto& v : values)
-    if (!v) throw_error_set();
-  Ref dict(checked(PyDict_New()));
-  std::size_t i = 0;
-  for (const auto& kv : owned_items)
-    if (PyDict_SetItemString(dict.get(), kv.first, values[i++].get()) != 0) throw_error_set();
-  return dict.release();
-}
-
 }  // namespace mhdc::py

@@ -4,7 +4,6 @@
 #include <Python.h>
 
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -78,7 +77,15 @@ PyObject* box_tuple(const T&... items) {
   return tuple.release();
 }
 
-// A dict with the keys inserted in the given order.
-PyObject* box_dict(std::initializer_list<std::pair<const char*, PyObject*>> owned_items);
+// A dict of box(value) by box(key), inserted in the order given.
+template <class Pairs>
+PyObject* box_dict(const Pairs& items) {
+  Ref dict(checked(PyDict_New()));
+  for (const auto& [key, value] : items) {
+    Ref k(box(key)), v(box(value));
+    if (PyDict_SetItem(dict.get(), k.get(), v.get()) != 0) throw_error_set();
+  }
+  return dict.release();
+}
 
 }  // namespace mhdc::py
