@@ -43,11 +43,13 @@ demo: install
 gtest:
 	@bash tools/gtest.sh
 
-# The package and, where GoogleTest is there, the C++ tests in the same build.
+# The package and, where GoogleTest is there, the C++ tests in the same build; for the
+# benchmarks also their native code (benchmarks/native), into $(BUILD)/wheel/bench.
+BENCH ?= OFF
 install-dev: $(VENV)/.dev-tools gtest
 	prefix=$$(cat $(BUILD)/gtest/found); tests=ON; [ "$$prefix" = none ] && tests=OFF; \
 	CMAKE_PREFIX_PATH=$$prefix $(PIP) --no-build-isolation --config-settings=build-dir=$(BUILD)/wheel \
-	  --config-settings=cmake.define.MHDC_BUILD_TESTS=$$tests .
+	  --config-settings=cmake.define.MHDC_BUILD_TESTS=$$tests --config-settings=cmake.define.MHDC_BUILD_BENCH=$(BENCH) .
 
 cpp-test: install-dev
 	@if [ "$$(cat $(BUILD)/gtest/found)" = none ]; then \
@@ -66,6 +68,9 @@ test: cpp-test py-test typecheck
 # A wheel, pytest, mypy and stubtest on every Python from 3.9 to 3.13 found here.
 test-matrix:
 	bash tools/test_matrix.sh
+
+bench bench-instructions: BENCH = ON
+bench bench-instructions: export MHDC_BENCH_DIR = $(abspath $(BUILD))/wheel/bench
 
 bench: install-dev
 	$(VPY) benchmarks/run.py

@@ -8,8 +8,8 @@ from pathlib import Path
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from floor_ext import load  # noqa: E402
 from harness import Case, main  # noqa: E402
+from native_ext import load  # noqa: E402
 
 import morvelan_hdc as m  # noqa: E402
 
@@ -35,7 +35,7 @@ def np_normalise(v):
 
 
 def cases(dim: int = 10_000):
-    floor = load()
+    floor = load("floor")
     rng = random.Random(7)
     a = [rng.choice((1.0, -1.0)) for _ in range(dim)]
     b = [rng.choice((1.0, -1.0)) for _ in range(dim)]

@@ -1,6 +1,6 @@
 """rand_bipolar and the string hashes from Python, beside the floor of building a
 10,000-float list and the closest numpy equivalents. The ChaCha refill throughput and
-the per-index string encoders (C++ only) are measured by chacha_throughput.cpp."""
+the per-index string encoders (C++ only) are measured by native/chacha_throughput.cpp."""
 from __future__ import annotations
 
 import random
@@ -10,8 +10,8 @@ from pathlib import Path
 import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from floor_ext import load  # noqa: E402
 from harness import Case, main  # noqa: E402
+from native_ext import load  # noqa: E402
 
 import morvelan_hdc as m  # noqa: E402
 
@@ -21,7 +21,7 @@ def np_rand_bipolar(gen: np.random.Generator, n: int):
 
 
 def cases(dim: int = 10_000):
-    floor = load()
+    floor = load("floor")
     gen = np.random.default_rng(1)
     size = f"D={dim}"
     yield Case("rand_bipolar", size, lambda: m.rand_bipolar(dim),

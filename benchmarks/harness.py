@@ -1,12 +1,15 @@
 """A small timing harness shared by the benchmark scripts.
 
 Each ``bench_<area>.py`` defines ``cases()`` yielding ``Case`` records: our call and
-the comparisons it is measured against, on the same inputs. Every pair is measured
-in the same run, repeatedly, keeping the minimum, so ratios stay stable on a noisy
-machine. ``benchmarks/run.py`` gathers every script's cases into one table.
+the comparisons it is measured against, on the same inputs. A case's calls are measured
+together, their rounds interleaved, keeping each one's minimum, so ratios stay stable on
+a noisy machine; this is the one timing engine, also of ``benchmarks/run.py``, which
+gathers every script's cases into one table.
 """
 from __future__ import annotations
 
+import gc
+import math
 import time
 from dataclasses import dataclass, field
 from typing import Callable, Iterable
@@ -21,24 +24,44 @@ class Case:
     note: str = ""
 
 
-def measure(fn: Callable[[], object], repeat: int = 7, min_time: float = 0.02) -> float:
-    """Seconds per call: the minimum over `repeat` rounds of enough calls to fill `min_time`."""
+def calibrate(fn: Callable[[], object], min_time: float) -> int:
+    """Calls per round so that a round lasts at least `min_time`."""
     number = 1
     while True:
         t0 = time.perf_counter()
         for _ in range(number):
             fn()
-        elapsed = time.perf_counter() - t0
-        if elapsed >= min_time or number >= 1 << 20:
-            break
+        if time.perf_counter() - t0 >= min_time or number >= 1 << 20:
+            return number
         number *= 2
-    best = elapsed / number
-    for _ in range(repeat - 1):
-        t0 = time.perf_counter()
-        for _ in range(number):
-            fn()
-        best = min(best, (time.perf_counter() - t0) / number)
+
+
+def measure_together(fns: dict[str, Callable[[], object]], repeat: int, min_time: float) -> dict[str, float]:
+    """Seconds per call of each function: rounds interleaved, minimum kept, collector off."""
+    numbers = {name: calibrate(fn, min_time) for name, fn in fns.items()}
+    best = {name: math.inf for name in fns}
+    enabled = gc.isenabled()
+    gc.collect()
+    gc.disable()
+    try:
+        for _ in range(repeat):
+            for name, fn in fns.items():
+                n = numbers[name]
+                t0 = time.perf_counter()
+                for _ in range(n):
+                    fn()
+                best[name] = min(best[name], (time.perf_counter() - t0) / n)
+    finally:
+        if enabled:
+            gc.enable()
     return best
+
+
+def measure_case(case: Case, repeat: int = 7, min_time: float = 0.02) -> dict:
+    """One table row: our call and its comparisons measured together."""
+    times = measure_together({"ours": case.ours, **case.comparisons}, repeat, min_time)
+    return {"operation": case.operation, "size": case.size, "ours": times.pop("ours"), "comparisons": times,
+            "note": case.note}
 
 
 def fmt_time(seconds: float) -> str:
@@ -49,13 +72,7 @@ def fmt_time(seconds: float) -> str:
 
 
 def run_cases(cases: Iterable[Case], repeat: int = 7) -> list[dict]:
-    rows = []
-    for case in cases:
-        ours = measure(case.ours, repeat)
-        comps = {name: measure(fn, repeat) for name, fn in case.comparisons.items()}
-        rows.append({"operation": case.operation, "size": case.size, "ours": ours, "comparisons": comps,
-                     "note": case.note})
-    return rows
+    return [measure_case(case, repeat) for case in cases]
 
 
 def markdown(rows: list[dict]) -> str:

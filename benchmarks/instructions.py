@@ -3,9 +3,9 @@
 Unlike times, instruction counts do not depend on what else the machine is doing, so a
 regression shows up as a changed count even on a noisy machine. A fixed workload (fixed
 seeds and sizes) runs under `valgrind --tool=callgrind`; each operation is called a few
-times from inside one small C function (built on demand), and only what happens inside
-that function is counted: argument conversion, the core, boxing the result and freeing
-it again. The same loop around a call of `None` is subtracted.
+times from inside one small C function (benchmarks/native/cgrun.c, which `make
+bench-instructions` builds), and only what happens inside that function is counted:
+argument conversion, the core, boxing the result and freeing it again. The same loop around a call of `None` is subtracted.
 
 Options: --keep (leave the callgrind output in build/bench-instructions), --only SUBSTRING.
 """
@@ -13,44 +13,18 @@ from __future__ import annotations
 
 import argparse
 import importlib.util
-import os
 import re
 import shutil
 import subprocess
 import sys
-import sysconfig
 from pathlib import Path
+
+from native_ext import DIR, load
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
 OUT = ROOT / "build" / "bench-instructions"
 CALLS = 3
-
-RUNNER_SOURCE = r"""
-/* Calls fn() n times, dropping each result; the only code callgrind counts. */
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-
-__attribute__((noinline, visibility("default"))) PyObject* mhdc_cg_run(PyObject* fn, long n) {
-  for (long i = 0; i < n; ++i) {
-    PyObject* r = PyObject_CallNoArgs(fn);
-    if (r == NULL) return NULL;
-    Py_DECREF(r);
-  }
-  Py_RETURN_NONE;
-}
-
-static PyObject* run(PyObject* self, PyObject* args) {
-  PyObject* fn; long n;
-  (void)self;
-  if (!PyArg_ParseTuple(args, "Ol", &fn, &n)) return NULL;
-  return mhdc_cg_run(fn, n);
-}
-
-static PyMethodDef methods[] = {{"run", run, METH_VARARGS, NULL}, {NULL, NULL, 0, NULL}};
-static struct PyModuleDef def = {PyModuleDef_HEAD_INIT, "_cgrun", NULL, -1, methods, NULL, NULL, NULL, NULL};
-PyMODINIT_FUNC PyInit__cgrun(void) { return PyModule_Create(&def); }
-"""
 
 # The workload, run by the interpreter under callgrind. Prints one line per operation:
 # "<label>\t<elements per call>" in the order the runs happen.
@@ -124,18 +98,6 @@ for group in (algebra, encoders, scans):
 """
 
 
-def build_runner() -> Path:
-    OUT.mkdir(parents=True, exist_ok=True)
-    source = OUT / "cgrun.c"
-    target = OUT / ("_cgrun" + sysconfig.get_config_var("EXT_SUFFIX"))
-    if not source.exists() or source.read_text() != RUNNER_SOURCE:
-        source.write_text(RUNNER_SOURCE)
-    if not target.exists() or target.stat().st_mtime < source.stat().st_mtime:
-        subprocess.run([os.environ.get("CC", "cc"), "-O2", "-shared", "-fPIC", "-I", sysconfig.get_paths()["include"],
-                        str(source), "-o", str(target)], check=True)
-    return OUT
-
-
 def totals(path: Path) -> int:
     for line in path.read_text().splitlines():
         if line.startswith(("summary:", "totals:")):
@@ -154,14 +116,19 @@ def main() -> int:
     if importlib.util.find_spec("morvelan_hdc") is None:
         print("morvelan_hdc is not importable (make install, or PYTHONPATH=<build dir>)", file=sys.stderr)
         return 1
-    runner_dir = build_runner()
+    try:
+        load("cgrun")  # the runner, benchmarks/native/cgrun.c
+    except ImportError as e:
+        print(e, file=sys.stderr)
+        return 1
+    OUT.mkdir(parents=True, exist_ok=True)
     for old in OUT.glob("cg.out*"):
         old.unlink()
     workload = OUT / "workload.py"
     workload.write_text(WORKLOAD)
     cmd = ["valgrind", "--tool=callgrind", "--collect-atstart=no", "--toggle-collect=mhdc_cg_run",
            "--dump-after=mhdc_cg_run", f"--callgrind-out-file={OUT / 'cg.out'}",
-           sys.executable, str(workload), str(runner_dir), args.only, str(CALLS)]
+           sys.executable, str(workload), str(DIR), args.only, str(CALLS)]
     proc = subprocess.run(cmd, capture_output=True, text=True)
     if proc.returncode != 0:
         print(proc.stdout + proc.stderr[-3000:], file=sys.stderr)

@@ -1,9 +1,10 @@
 """Every benchmark in one run: `make bench` (or `python benchmarks/run.py`).
 
 Gathers the `cases()` of every benchmarks/bench_*.py, adds the cases behind the
-performance targets (numpy float32 inputs, the machine bounds), measures each case's
-calls interleaved round by round and keeps each one's minimum, so that the ratios of
-a case come from the same moments of a noisy machine. Prints one table and writes it,
+performance targets (numpy float32 inputs, the machine bounds of benchmarks/native/),
+measures each case's calls interleaved round by round and keeps each one's minimum
+(harness.measure_together), so that the ratios of a case come from the same moments of
+a noisy machine. Prints one table and writes it,
 with the targets, the machine and the date, to benchmarks/RESULTS.md; where matplotlib
 is installed it also draws time against dimension (1,000 .. 100,000) for the algebra,
 the scans and the encoders into benchmarks/scaling.png.
@@ -17,14 +18,11 @@ import argparse
 import datetime
 import gc
 import importlib
-import importlib.util
-import math
 import os
 import platform
 import re
 import subprocess
 import sys
-import sysconfig
 import time
 import traceback
 from pathlib import Path
@@ -36,7 +34,8 @@ sys.path.insert(0, str(HERE))
 
 import numpy as np  # noqa: E402
 
-from harness import Case, fmt_time  # noqa: E402
+from harness import Case, fmt_time, measure_case, measure_together  # noqa: E402
+from native_ext import load  # noqa: E402
 
 import morvelan_hdc as m  # noqa: E402
 
@@ -45,151 +44,11 @@ DIMS = (1_000, 3_000, 10_000, 30_000, 100_000)
 NOTES_MARK = "<!-- notes: kept when this file is rewritten -->"
 
 
-# ---- timing -----------------------------------------------------------------------
-
-def calibrate(fn: Callable[[], object], min_time: float) -> int:
-    """Calls per round so that a round lasts at least `min_time`."""
-    number = 1
-    while True:
-        t0 = time.perf_counter()
-        for _ in range(number):
-            fn()
-        if time.perf_counter() - t0 >= min_time or number >= 1 << 20:
-            return number
-        number *= 2
-
-
-def measure_together(fns: dict[str, Callable[[], object]], repeat: int, min_time: float) -> dict[str, float]:
-    """Seconds per call of each function: rounds interleaved, minimum kept, collector off."""
-    numbers = {name: calibrate(fn, min_time) for name, fn in fns.items()}
-    best = {name: math.inf for name in fns}
-    enabled = gc.isenabled()
-    gc.collect()
-    gc.disable()
+def load_or_none(name: str):
     try:
-        for _ in range(repeat):
-            for name, fn in fns.items():
-                n = numbers[name]
-                t0 = time.perf_counter()
-                for _ in range(n):
-                    fn()
-                best[name] = min(best[name], (time.perf_counter() - t0) / n)
-    finally:
-        if enabled:
-            gc.enable()
-    return best
-
-
-# ---- machine bounds: a tiny extension built beside the floor one -------------------
-
-BOUNDS_SOURCE = r"""
-// Machine bounds for the targets, for measurement only: the index-order (sequential)
-// float32 dot, the latency of one dependent float32 add, the ChaCha12 output rate of
-// the library's own four-block refill, and building a list of one shared object.
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
-#include <chrono>
-#include <cstdint>
-#include "hdc/rng.hpp"
-
-static PyObject* seq_dot(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 2) { PyErr_SetString(PyExc_TypeError, "seq_dot(a, b)"); return nullptr; }
-  Py_buffer a, b;
-  if (PyObject_GetBuffer(args[0], &a, PyBUF_C_CONTIGUOUS) != 0) return nullptr;
-  if (PyObject_GetBuffer(args[1], &b, PyBUF_C_CONTIGUOUS) != 0) { PyBuffer_Release(&a); return nullptr; }
-  const float* x = static_cast<const float*>(a.buf);
-  const float* y = static_cast<const float*>(b.buf);
-  const Py_ssize_t n = std::min(a.len, b.len) / 4;
-  float s = 0.0f;
-  for (Py_ssize_t i = 0; i < n; ++i) s += x[i] * y[i];
-  PyBuffer_Release(&a);
-  PyBuffer_Release(&b);
-  return PyFloat_FromDouble(s);
-}
-
-static volatile float g_sink;
-
-// Seconds per dependent add, the best of a few runs of n adds.
-static PyObject* add_latency(PyObject*, PyObject* arg) {
-  const long n = PyLong_AsLong(arg);
-  if (n <= 0) return PyErr_Occurred() ? nullptr : PyFloat_FromDouble(0.0);
-  double best = 1e30;
-  for (int r = 0; r < 5; ++r) {
-    float s = 0.0f, step = g_sink + 1.0f;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (long i = 0; i < n; ++i) {
-      s += step;
-      __asm__ volatile("" : "+x"(s));  // keep the chain: no reassociation, no vectorising
-    }
-    const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    g_sink = s;
-    if (t < best) best = t;
-  }
-  return PyFloat_FromDouble(best / static_cast<double>(n));
-}
-
-// n 64-bit ChaCha12 draws (two words each), as the generators read them.
-static PyObject* chacha_draws(PyObject*, PyObject* arg) {
-  const long n = PyLong_AsLong(arg);
-  if (n < 0) return PyErr_Occurred() ? nullptr : PyLong_FromLong(0);
-  std::uint32_t key[8] = {1, 2, 3, 4, 5, 6, 7, 8}, out[64];
-  std::uint32_t acc = 0;
-  std::uint64_t counter = 0;
-  for (long done = 0; done < n; done += 32, counter += 4) {
-    mhdc::hdc::chacha4(key, counter, 0, 6, out);
-    acc ^= out[counter & 63];
-  }
-  return PyLong_FromUnsignedLong(acc);
-}
-
-// A list of n references to one float: the least a list build of bipolar results costs.
-static PyObject* list_of_shared(PyObject*, PyObject* arg) {
-  const Py_ssize_t n = PyLong_AsSsize_t(arg);
-  if (n < 0) return PyErr_Occurred() ? nullptr : PyList_New(0);
-  PyObject* list = PyList_New(n);
-  PyObject* one = PyFloat_FromDouble(1.0);
-  if (!list || !one) { Py_XDECREF(list); Py_XDECREF(one); return nullptr; }
-  for (Py_ssize_t i = 0; i < n; ++i) { Py_INCREF(one); PyList_SET_ITEM(list, i, one); }
-  Py_DECREF(one);
-  return list;
-}
-
-static PyMethodDef methods[] = {
-    {"seq_dot", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(seq_dot)), METH_FASTCALL, nullptr},
-    {"add_latency", add_latency, METH_O, nullptr},
-    {"chacha_draws", chacha_draws, METH_O, nullptr},
-    {"list_of_shared", list_of_shared, METH_O, nullptr},
-    {nullptr, nullptr, 0, nullptr},
-};
-static struct PyModuleDef def = {PyModuleDef_HEAD_INIT, "_bounds", nullptr, -1, methods,
-                                 nullptr, nullptr, nullptr, nullptr};
-PyMODINIT_FUNC PyInit__bounds(void) { return PyModule_Create(&def); }
-"""
-
-
-def load_bounds():
-    """The bounds extension, built on demand into build/bench-bounds; None if that fails."""
-    build = ROOT / "build" / "bench-bounds"
-    source = build / "bounds.cpp"
-    target = build / ("_bounds" + sysconfig.get_config_var("EXT_SUFFIX"))
-    rng = ROOT / "src" / "hdc" / "rng.cpp"
-    try:
-        build.mkdir(parents=True, exist_ok=True)
-        if not source.exists() or source.read_text() != BOUNDS_SOURCE:
-            source.write_text(BOUNDS_SOURCE)
-        if not target.exists() or target.stat().st_mtime < max(source.stat().st_mtime, rng.stat().st_mtime,
-                                                                 Path(__file__).stat().st_mtime):
-            cxx = os.environ.get("CXX", "c++")
-            subprocess.run([cxx, "-O3", "-std=c++20", "-ffp-contract=off", "-fno-fast-math", "-shared", "-fPIC",
-                            "-I", sysconfig.get_paths()["include"], "-I", str(ROOT / "src"), str(source), str(rng),
-                            "-o", str(target), "-lpthread"], check=True, capture_output=True, text=True)
-        spec = importlib.util.spec_from_file_location("_bounds", target)
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        return module
-    except (OSError, subprocess.CalledProcessError, ImportError) as e:
-        detail = getattr(e, "stderr", "") or str(e)
-        print(f"(machine bounds unavailable: {detail.strip()[:300]})", file=sys.stderr)
+        return load(name)
+    except ImportError as e:
+        print(f"({name} unavailable: {e})", file=sys.stderr)
         return None
 
 
@@ -294,12 +153,10 @@ def run_all(groups, only, repeat, min_time) -> tuple[list[dict], list[str]]:
             if only and only not in case.operation:
                 continue
             try:
-                times = measure_together({"ours": case.ours, **case.comparisons}, repeat, min_time)
+                rows.append({"group": group, **measure_case(case, repeat, min_time)})
             except Exception:  # noqa: BLE001
                 errors.append(f"{group}: {case.operation} failed\n{traceback.format_exc(limit=3)}")
                 continue
-            rows.append({"group": group, "operation": case.operation, "size": case.size, "ours": times.pop("ours"),
-                         "comparisons": times, "note": case.note})
             print(f"  {group:9s} {case.operation:45s} {fmt_time(rows[-1]['ours']):>9s}", file=sys.stderr)
         del cases
         gc.collect()
@@ -478,13 +335,7 @@ def main() -> int:
     repeat, min_time = (3, 0.004) if args.quick else (7, 0.01)
     started = time.perf_counter()
 
-    try:
-        from floor_ext import load
-        floor = load()
-    except Exception as e:  # noqa: BLE001
-        print(f"(conversion floor unavailable: {e})", file=sys.stderr)
-        floor = None
-    bounds = load_bounds()
+    floor, bounds = (load_or_none(name) for name in ("floor", "bounds"))
     add_seconds = bounds.add_latency(2_000_000) if bounds else None
 
     rows, errors = run_all(collect(args.only, floor, bounds), args.only, repeat, min_time)
@@ -519,8 +370,8 @@ def main() -> int:
         f"Machine: {machine()}{add_line}.",
         f"Each time is the minimum over {repeat} rounds (each round at least {min_time * 1e3:.0f} ms of calls),",
         "the rounds of a case's calls interleaved, the cyclic collector off while timing. `ours/it` below 1",
-        "means we are faster. floor: the conversion floor (benchmarks/floor/floor.c: unbox the inputs, box a",
-        "fresh float per output element) or a machine bound (run.py's bounds extension).",
+        "means we are faster. floor: the conversion floor (benchmarks/native/floor.c: unbox the inputs, box a",
+        "fresh float per output element) or a machine bound (benchmarks/native/bounds.cpp).",
         "",
         "## All benchmarks",
         "",

@@ -48,6 +48,25 @@ std::size_t decode_utf8(std::string_view s, char32_t* cp) {
   return len;
 }
 
+// The encoding decode_utf8 reads, one code point (at most U+10FFFF) appended to out.
+void append_utf8(char32_t c, std::string& out) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
 struct Colour {
   std::string_view name;
   float wavelength;
@@ -73,6 +92,12 @@ void require_length(std::uint64_t got, std::uint64_t required) {
 std::string length_mismatch_message(std::uint64_t left, std::uint64_t right) {
   return "assertion `left == right` failed\n  left: " + std::to_string(left) +
          "\n right: " + std::to_string(right);
+}
+
+std::string encode_utf8(std::u32string_view code_points) {
+  std::string out;
+  for (const char32_t c : code_points) append_utf8(c >= 0xD800 && c <= 0xDFFF ? 0xFFFD : c, out);
+  return out;
 }
 
 std::string normalise_colour_name(std::string_view text) {

@@ -23,6 +23,10 @@ namespace mhdc::graphics {
 // "assertion `left == right` failed\n  left: <left>\n right: <right>"
 std::string length_mismatch_message(std::uint64_t left, std::uint64_t right);
 
+// UTF-8 of code points, each surrogate (which has no UTF-8 form) as U+FFFD: the
+// text of a counterfactual operand whose string holds lone surrogates.
+std::string encode_utf8(std::u32string_view code_points);
+
 // The colour name as it is matched: Unicode White_Space trimmed from both ends
 // (UTF-8), then ASCII A-Z lowered. Bytes that are not valid UTF-8 are kept.
 std::string normalise_colour_name(std::string_view text);

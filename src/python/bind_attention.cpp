@@ -10,7 +10,7 @@ namespace mhdc::py {
 namespace {
 using heads::QuantumAttentionHead;
 
-constexpr ClassInfo kInfo{"PyQuantumAttentionHead", "(dim, nqubits)", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PyQuantumAttentionHead", "", ThreadBound::yes};
 constexpr Ctor<QuantumAttentionHead> kNew{{"dim", "nqubits"}, [](Args& a) {
                                             const std::uint64_t dim = a.u64(0);
                                             const std::uint64_t nqubits = a.u64(1);
@@ -18,7 +18,7 @@ constexpr Ctor<QuantumAttentionHead> kNew{{"dim", "nqubits"}, [](Args& a) {
                                           }};
 
 constexpr Method<QuantumAttentionHead> kCompute{
-    "compute", "compute($self, query, keys, values)", "", Access::exclusive, {"query", "keys", "values"},
+    "compute", "", Access::exclusive, {"query", "keys", "values"},
     [](QuantumAttentionHead& h, Args& a) {
       const Hypervector query = a.hv(0);
       const PackedInput keys = a.convert(1, to_packed_rows);

@@ -7,7 +7,7 @@ namespace mhdc::py {
 namespace {
 using memory::CausalMemory;
 
-constexpr ClassInfo kInfo{"PyCausalMemory", "(dim)", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PyCausalMemory", "", ThreadBound::yes};
 constexpr Ctor<CausalMemory> kNew{{"dim"}, [](Args& a) { return CausalMemory(a.u64(0)); }};
 
 PyObject* record(CausalMemory& m, Args& a) {
@@ -31,7 +31,7 @@ PyObject* recall_by_time(CausalMemory& m, Args& a) {
 }
 
 constexpr Method<CausalMemory> kStore{
-    "store", "store($self, cause, effect, time)",
+    "store",
     "Record a causal relationship.\n"
     "\n"
     "# Arguments\n"
@@ -39,29 +39,28 @@ constexpr Method<CausalMemory> kStore{
     "* `effect` \xE2\x80\x94 effect hypervector\n"
     "* `time` \xE2\x80\x94 time-role hypervector",
     Access::exclusive, {"cause", "effect", "time"}, record};
-constexpr Method<CausalMemory> kRecord{"record", "record($self, cause, effect, time)",
-                                       "Alias of `store()`, matching the `CausalMemory` interface.",
+constexpr Method<CausalMemory> kRecord{"record", "Alias of `store()`, matching the `CausalMemory` interface.",
                                        Access::exclusive, {"cause", "effect", "time"}, record};
-constexpr Method<CausalMemory> kQueryEffect{"query_effect", "query_effect($self, cause)",
+constexpr Method<CausalMemory> kQueryEffect{"query_effect",
                                             "Given a cause, retrieve the predicted effect.\n"
                                             "\n"
                                             "Returns the first recorded effect for this cause, if any.",
                                             Access::shared, {"cause"}, recall_effect};
-constexpr Method<CausalMemory> kRecallEffect{"recall_effect", "recall_effect($self, cause)",
+constexpr Method<CausalMemory> kRecallEffect{"recall_effect",
                                              "Alias of `query_effect()`, matching the `CausalMemory` interface.",
                                              Access::shared, {"cause"}, recall_effect};
-constexpr Method<CausalMemory> kQueryCause{"query_cause", "query_cause($self, effect)",
+constexpr Method<CausalMemory> kQueryCause{"query_cause",
                                            "Given an effect, retrieve all known causes.\n"
                                            "\n"
                                            "Returns a list of cause hypervectors that led to this effect.",
                                            Access::shared, {"effect"}, recall_cause};
-constexpr Method<CausalMemory> kRecallCause{"recall_cause", "recall_cause($self, effect)",
+constexpr Method<CausalMemory> kRecallCause{"recall_cause",
                                             "Alias of `query_cause()`, matching the `CausalMemory` interface.",
                                             Access::shared, {"effect"}, recall_cause};
-constexpr Method<CausalMemory> kQueryByTime{"query_by_time", "query_by_time($self, time)",
+constexpr Method<CausalMemory> kQueryByTime{"query_by_time",
                                             "Given a time-role hypervector, retrieve the effect at that time.",
                                             Access::shared, {"time"}, recall_by_time};
-constexpr Method<CausalMemory> kRecallByTime{"recall_by_time", "recall_by_time($self, time)",
+constexpr Method<CausalMemory> kRecallByTime{"recall_by_time",
                                              "Alias of `query_by_time()`, matching the `CausalMemory` interface.",
                                              Access::shared, {"time"}, recall_by_time};
 

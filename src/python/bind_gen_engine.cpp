@@ -9,52 +9,12 @@
 #include "hdc/errors.hpp"
 #include "hkvc_graphics/engine.hpp"
 #include "python/class_binding.hpp"
+#include "python/messages.hpp"
 #include "python/registry.hpp"
 
 namespace mhdc::py {
 namespace {
 using graphics::HoloGenEngine;
-
-// UTF-8 of a str; lone surrogates, which have no UTF-8 form, become U+FFFD.
-std::string utf8_lossy(PyObject* text) {
-  Py_ssize_t n = 0;
-  if (const char* s = PyUnicode_AsUTF8AndSize(text, &n)) return std::string(s, static_cast<std::size_t>(n));
-  PyErr_Clear();
-  std::string out;
-  const Py_ssize_t len = PyUnicode_GET_LENGTH(text);
-  for (Py_ssize_t i = 0; i < len; ++i) {
-    Py_UCS4 c = PyUnicode_READ_CHAR(text, i);
-    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-// str(obj); when str() itself raises, the error goes to the unraisable hook and
-// the text is "<unprintable <type name> object>".
-std::string text_form(PyObject* obj) {
-  Ref s(PyObject_Str(obj));
-  if (s) return utf8_lossy(s.get());
-  PyErr_WriteUnraisable(obj);
-  Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
-  if (name && PyUnicode_Check(name.get())) return "<unprintable " + utf8_lossy(name.get()) + " object>";
-  PyErr_Clear();
-  return "<unprintable object>";
-}
 
 // A counterfactual operand: the caller's byte list as given, or else its text form.
 using Operand = std::variant<ByteVector, std::string>;
@@ -65,18 +25,21 @@ Operand to_operand(PyObject* obj) {
   } catch (const ErrorSet&) {
     PyErr_Clear();  // not a byte list: fall back to the text form
   }
-  return text_form(obj);
+  return to_text_form(obj);
 }
 
-constexpr ClassInfo kInfo{"PyHoloGenEngine", "(dim)", "", ThreadBound::yes};
+graphics::ByteView operand_view(const ByteVector& bytes) { return bytes; }
+std::string_view operand_view(const std::string& text) { return text; }
+
+constexpr ClassInfo kInfo{"PyHoloGenEngine", "", ThreadBound::yes};
 constexpr Ctor<HoloGenEngine> kNew{{"dim"}, [](Args& a) { return HoloGenEngine(a.u64(0)); }};
 
 constexpr Method<HoloGenEngine> kStructuralDimension{
-    "structural_dimension", nullptr, "", Access::shared, {},
+    "structural_dimension", "", Access::shared, {},
     [](HoloGenEngine& e, Args&) { return box(e.structural_dimension()); }};
 
 constexpr Method<HoloGenEngine> kPixel{
-    "generate_pixel_geometry", "generate_pixel_geometry($self, x, y, frame_id=None)", "", Access::shared,
+    "generate_pixel_geometry", "", Access::shared,
     Params{{"x", "y", "frame_id"}, 2}, [](HoloGenEngine& e, Args& a) {
       const std::uint32_t x = a.u32(0);
       const std::uint32_t y = a.u32(1);
@@ -85,7 +48,7 @@ constexpr Method<HoloGenEngine> kPixel{
     }};
 
 constexpr Method<HoloGenEngine> kMaterial{
-    "generate_material_mapping", "generate_material_mapping($self, position, normal, material_id)", "",
+    "generate_material_mapping", "",
     Access::shared, {"position", "normal", "material_id"}, [](HoloGenEngine& e, Args& a) {
       const auto position = a.fixed<3>(0);
       const auto normal = a.fixed<3>(1);
@@ -94,7 +57,7 @@ constexpr Method<HoloGenEngine> kMaterial{
     }};
 
 constexpr Method<HoloGenEngine> kPhoton{
-    "generate_photon", "generate_photon($self, position, direction=None, wavelength=None)", "",
+    "generate_photon", "",
     Access::shared, Params{{"position", "direction", "wavelength"}, 1}, [](HoloGenEngine& e, Args& a) {
       // Direction and wavelength are converted first, so their errors win even
       // on the colour path, which then ignores them.
@@ -109,14 +72,14 @@ constexpr Method<HoloGenEngine> kPhoton{
       // The position vector's conversion error is raised as it is, unprefixed.
       const auto p = to_fixed<3>(position);
       if (!direction)
-        throw value_error("direction is required when generate_photon() is called with a position vector");
+        throw value_error(msg::kPhotonDirection);
       if (!wavelength)
-        throw value_error("wavelength is required when generate_photon() is called with a position vector");
+        throw value_error(msg::kPhotonWavelength);
       return box(e.generate_photon(p, *direction, *wavelength));
     }};
 
 constexpr Method<HoloGenEngine> kBvh{
-    "encode_bvh_node", "encode_bvh_node($self, min_bounds, max_bounds, left, right)", "", Access::shared,
+    "encode_bvh_node", "", Access::shared,
     {"min_bounds", "max_bounds", "left", "right"}, [](HoloGenEngine& e, Args& a) {
       const auto min_bounds = a.fixed<3>(0);
       const auto max_bounds = a.fixed<3>(1);
@@ -126,25 +89,12 @@ constexpr Method<HoloGenEngine> kBvh{
     }};
 
 constexpr Method<HoloGenEngine> kCounterfactual{
-    "simulate_counterfactual", "simulate_counterfactual($self, root_state, intervention)", "",
-    Access::shared, {"root_state", "intervention"}, [](HoloGenEngine& e, Args& a) {
+    "simulate_counterfactual", "", Access::shared, {"root_state", "intervention"}, [](HoloGenEngine& e, Args& a) {
       const Operand root = to_operand(a.raw(0));
       const Operand intervention = to_operand(a.raw(1));
-      return box(std::visit(
-          [&](const auto& r, const auto& i) -> ByteVector {
-            using R = std::decay_t<decltype(r)>;
-            using I = std::decay_t<decltype(i)>;
-            const auto view = [](const auto& x) {
-              if constexpr (std::is_same_v<std::decay_t<decltype(x)>, ByteVector>)
-                return graphics::ByteView(x);
-              else
-                return std::string_view(x);
-            };
-            static_assert(std::is_same_v<R, ByteVector> || std::is_same_v<R, std::string>);
-            static_assert(std::is_same_v<I, ByteVector> || std::is_same_v<I, std::string>);
-            return e.simulate_counterfactual(view(r), view(i));
-          },
-          root, intervention));
+      return box(std::visit([&](const auto& r, const auto& i) {
+        return e.simulate_counterfactual(operand_view(r), operand_view(i));
+      }, root, intervention));
     }};
 
 }  // namespace

@@ -7,11 +7,11 @@ namespace mhdc::py {
 namespace {
 using memory::Hkvc;
 
-constexpr ClassInfo kInfo{"PyHKVC", "(dim)", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PyHKVC", "", ThreadBound::yes};
 constexpr Ctor<Hkvc> kNew{{"dim"}, [](Args& a) { return Hkvc(a.u64(0)); }};
 
 constexpr Method<Hkvc> kStore{
-    "store", "store($self, key, value, position)",
+    "store",
     "Store a key-value pair (Patent \xC2\xA7" "6.3.2):\n"
     "composite += exp(i \xC2\xB7 (key_phases + val_phases))  \xE2\x80\x94 binds key\xE2\x86\x94value\n"
     "pos_memory += exp(i \xC2\xB7 position_basis(pos))        \xE2\x80\x94 tracks positions\n"
@@ -25,7 +25,7 @@ constexpr Method<Hkvc> kStore{
     }};
 
 constexpr Method<Hkvc> kQuery{
-    "query", "query($self, query_key)",
+    "query",
     "Query the cache (Patent \xC2\xA7" "6.3.4 + \xC2\xA7" "6.1 CBS):\n"
     "1. O(1) HashMap lookup by key hash \xE2\x86\x92 small candidate set\n"
     "2. Among candidates, match by key phase resonance \xE2\x86\x92 exact value\n"
@@ -37,11 +37,11 @@ constexpr Method<Hkvc> kQuery{
       return box_tuple(r.value, r.score);
     }};
 
-constexpr Method<Hkvc> kCount{"count", nullptr, "Number of stored entries", Access::shared, {},
+constexpr Method<Hkvc> kCount{"count", "Number of stored entries", Access::shared, {},
                               [](Hkvc& c, Args&) { return box(c.count()); }};
 
 constexpr Method<Hkvc> kPositionScore{
-    "position_score", "position_score($self, position)",
+    "position_score",
     "Check recency bias: score for a specific position should be \xE2\x89\x88" "equal for all positions\n"
     "because all entries contribute unit complex numbers",
     Access::shared, {"position"}, [](Hkvc& c, Args& a) {
@@ -49,7 +49,7 @@ constexpr Method<Hkvc> kPositionScore{
       return box(c.position_score(position));
     }};
 
-constexpr Method<Hkvc> kMagnitude{"accumulator_magnitude", nullptr,
+constexpr Method<Hkvc> kMagnitude{"accumulator_magnitude",
                                   "Export state as raw accumulator magnitudes for inspection", Access::shared, {},
                                   [](Hkvc& c, Args&) { return box(c.accumulator_magnitude()); }};
 

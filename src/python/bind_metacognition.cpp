@@ -10,11 +10,11 @@ namespace mhdc::py {
 namespace {
 using meta::Metacognition;
 
-constexpr ClassInfo kInfo{"PyMetacognition", "(dim)", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PyMetacognition", "", ThreadBound::yes};
 constexpr Ctor<Metacognition> kNew{{"dim"}, [](Args& a) { return Metacognition(a.u64(0)); }};
 
 constexpr Method<Metacognition> kRecord{
-    "record", "record($self, res, coh, acc, context, hash)", "", Access::exclusive,
+    "record", "", Access::exclusive,
     {"res", "coh", "acc", "context", "hash"}, [](Metacognition& m, Args& a) {
       const float res = a.f32(0);
       const float coh = a.f32(1);
@@ -28,13 +28,13 @@ constexpr Method<Metacognition> kRecord{
       return none();
     }};
 
-constexpr Method<Metacognition> kSuccessRate{"success_rate", nullptr, "", Access::shared, {},
+constexpr Method<Metacognition> kSuccessRate{"success_rate", "", Access::shared, {},
                                              [](Metacognition& m, Args&) { return box(m.success_rate()); }};
 
-constexpr Method<Metacognition> kAvgResonance{"avg_resonance", nullptr, "", Access::shared, {},
+constexpr Method<Metacognition> kAvgResonance{"avg_resonance", "", Access::shared, {},
                                               [](Metacognition& m, Args&) { return box(m.avg_resonance()); }};
 
-constexpr Method<Metacognition> kRecommend{"recommend", nullptr, "", Access::shared, {}, [](Metacognition& m, Args&) {
+constexpr Method<Metacognition> kRecommend{"recommend", "", Access::shared, {}, [](Metacognition& m, Args&) {
                                              std::vector<std::tuple<std::string, float, std::string>> out;
                                              for (auto& r : m.recommend())
                                                out.emplace_back(std::move(r.action), r.delta, std::move(r.reason));

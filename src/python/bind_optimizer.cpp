@@ -1,4 +1,8 @@
 // PyOptimizer: one Optimizer, changed only through named actions.
+#include <string_view>
+#include <utility>
+#include <vector>
+
 #include "metalearning/optimizer.hpp"
 #include "python/class_binding.hpp"
 #include "python/registry.hpp"
@@ -7,10 +11,10 @@ namespace mhdc::py {
 namespace {
 using meta::Optimizer;
 
-constexpr ClassInfo kInfo{"PyOptimizer", "()", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PyOptimizer", "", ThreadBound::yes};
 constexpr Ctor<Optimizer> kNew{{}, [](Args&) { return Optimizer(); }};
 
-constexpr Method<Optimizer> kApply{"apply", "apply($self, action, delta, reason)", "", Access::exclusive,
+constexpr Method<Optimizer> kApply{"apply", "", Access::exclusive,
                                    {"action", "delta", "reason"}, [](Optimizer& o, Args& a) {
                                      const auto action = a.str(0);
                                      const float delta = a.f32(1);
@@ -19,13 +23,13 @@ constexpr Method<Optimizer> kApply{"apply", "apply($self, action, delta, reason)
                                      return none();
                                    }};
 
-constexpr Method<Optimizer> kRollback{"rollback", nullptr, "", Access::exclusive, {}, [](Optimizer& o, Args&) {
+constexpr Method<Optimizer> kRollback{"rollback", "", Access::exclusive, {}, [](Optimizer& o, Args&) {
                                         o.rollback();
                                         return none();
                                       }};
 
 constexpr Method<Optimizer> kGet{
-    "get", "get($self, name)",
+    "get",
     "Get a cognitive parameter value by name.\n\n"
     "Valid names: \"learning_rate\", \"attention_weight\", \"momentum\", \"excitation_bias\",\n"
     "\"inhibition_bias\", \"identity_lr\", \"exploration_rate\".\n\n"
@@ -35,16 +39,11 @@ constexpr Method<Optimizer> kGet{
       return box(o.get(name));
     }};
 
-constexpr Method<Optimizer> kGetParams{"get_params", nullptr, "", Access::shared, {}, [](Optimizer& o, Args&) {
-                                         const meta::CognitiveParams& p = o.params();
-                                         Ref dict(checked(PyDict_New()));
-                                         for (const auto& [name, member] : meta::kParamTable) {
-                                           Ref value(box(p.*member));
-                                           if (PyDict_SetItemString(dict.get(), std::string(name).c_str(),
-                                                                    value.get()) != 0)
-                                             throw_error_set();
-                                         }
-                                         return dict.release();
+constexpr Method<Optimizer> kGetParams{"get_params", "", Access::shared, {}, [](Optimizer& o, Args&) {
+                                         std::vector<std::pair<std::string_view, float>> params;
+                                         for (const auto& [name, member] : meta::kParamTable)
+                                           params.emplace_back(name, o.params().*member);
+                                         return box_dict(params);
                                        }};
 
 }  // namespace

@@ -10,18 +10,17 @@ namespace mhdc::py {
 namespace {
 using memory::MultiHopReasoner;
 
-constexpr ClassInfo kInfo{"PyMultiHopReasoner", "(dim)", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PyMultiHopReasoner", "", ThreadBound::yes};
 constexpr Ctor<MultiHopReasoner> kNew{{"dim"}, [](Args& a) { return MultiHopReasoner(a.u64(0)); }};
 
-constexpr Method<MultiHopReasoner> kAddFact{"add_fact", "add_fact($self, fact)",
-                                            "Register a fact and return its index.", Access::exclusive,
+constexpr Method<MultiHopReasoner> kAddFact{"add_fact", "Register a fact and return its index.", Access::exclusive,
                                             {"fact"}, [](MultiHopReasoner& r, Args& a) {
                                               const Hypervector fact = a.hv(0);
                                               return box(r.add_fact(fact));
                                             }};
 
 constexpr Method<MultiHopReasoner> kAddLink{
-    "add_link", "add_link($self, a, b)", "Register a link between two fact indices (undirected association).",
+    "add_link", "Register a link between two fact indices (undirected association).",
     Access::exclusive, {"a", "b"}, [](MultiHopReasoner& r, Args& a) {
       const std::uint64_t from = a.u64(0);
       const std::uint64_t to = a.u64(1);
@@ -30,7 +29,7 @@ constexpr Method<MultiHopReasoner> kAddLink{
     }};
 
 constexpr Method<MultiHopReasoner> kReason{
-    "reason", "reason($self, query, hops)",
+    "reason",
     "Query for facts resonating with `query`, exploring up to `hops` hops.\n"
     "\n"
     "Returns a list of (fact_index, resonance_score) sorted by resonance descending.\n"
@@ -46,7 +45,7 @@ constexpr Method<MultiHopReasoner> kReason{
       return box(out);
     }};
 
-constexpr Method<MultiHopReasoner> kReset{"reset", nullptr, "Reset all facts and associations.",
+constexpr Method<MultiHopReasoner> kReset{"reset", "Reset all facts and associations.",
                                           Access::exclusive, {}, [](MultiHopReasoner& r, Args&) {
                                             r.reset();
                                             return none();

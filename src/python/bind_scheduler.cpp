@@ -9,7 +9,7 @@ namespace mhdc::py {
 namespace {
 using scheduler::HoloScheduler;
 
-constexpr ClassInfo kInfo{"PyHoloCPUScheduler", "(dim, quantum_capacity)", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PyHoloCPUScheduler", "", ThreadBound::yes};
 constexpr Ctor<HoloScheduler> kNew{{"dim", "quantum_capacity"}, [](Args& a) {
                                      const std::uint64_t dim = a.u64(0);
                                      const std::uint64_t qc = a.u64(1);
@@ -19,12 +19,12 @@ constexpr Ctor<HoloScheduler> kNew{{"dim", "quantum_capacity"}, [](Args& a) {
 constexpr Property<HoloScheduler> kDim{"dim", [](const HoloScheduler& s) { return box(s.dim()); }};
 constexpr Property<HoloScheduler> kQc{"qc", [](const HoloScheduler& s) { return box(s.quantum_capacity()); }};
 
-constexpr Method<HoloScheduler> kDimension{"dimension", nullptr, "", Access::shared, {},
+constexpr Method<HoloScheduler> kDimension{"dimension", "", Access::shared, {},
                                            [](HoloScheduler& s, Args&) { return box(s.dim()); }};
-constexpr Method<HoloScheduler> kQuantumCapacity{"quantum_capacity", nullptr, "", Access::shared, {},
+constexpr Method<HoloScheduler> kQuantumCapacity{"quantum_capacity", "", Access::shared, {},
                                                  [](HoloScheduler& s, Args&) { return box(s.quantum_capacity()); }};
 
-constexpr Method<HoloScheduler> kStoreMemory{"store_memory", "store_memory($self, target)",
+constexpr Method<HoloScheduler> kStoreMemory{"store_memory",
                                              "Store a concept via RSM (Patent \u00a76.2):\n"
                                              "key_hv = encode(target), value_hv = encode(target)\n"
                                              "WV \u2295= bind(key_hv, value_hv)",
@@ -34,7 +34,7 @@ constexpr Method<HoloScheduler> kStoreMemory{"store_memory", "store_memory($self
                                                return none();
                                              }};
 
-constexpr Method<HoloScheduler> kRecall{"recall", "recall($self, target)",
+constexpr Method<HoloScheduler> kRecall{"recall",
                                         "O(1) holographic associative recall (Patent \u00a76.2):\n"
                                         "query_hv = encode(target), recalled = WV \u2297 query_hv\n"
                                         "Then find best match in value codebook via resonance",
@@ -43,23 +43,23 @@ constexpr Method<HoloScheduler> kRecall{"recall", "recall($self, target)",
                                           return box(s.recall(target));
                                         }};
 
-constexpr Method<HoloScheduler> kExportState{"export_holographic_state", nullptr, "", Access::shared, {},
+constexpr Method<HoloScheduler> kExportState{"export_holographic_state", "", Access::shared, {},
                                              [](HoloScheduler& s, Args&) {
                                                return box(s.export_holographic_state());
                                              }};
 
-constexpr Method<HoloScheduler> kProcessFeedback{"process_feedback", "process_feedback($self, signal)", "",
+constexpr Method<HoloScheduler> kProcessFeedback{"process_feedback", "",
                                                  Access::exclusive, {"signal"}, [](HoloScheduler& s, Args& a) {
                                                    const float signal = a.f32(0);
                                                    s.process_feedback(signal);
                                                    return none();
                                                  }};
 
-constexpr Method<HoloScheduler> kFeedbackStrength{"feedback_strength", nullptr, "", Access::shared, {},
+constexpr Method<HoloScheduler> kFeedbackStrength{"feedback_strength", "", Access::shared, {},
                                                   [](HoloScheduler& s, Args&) { return box(s.feedback_strength()); }};
 
 constexpr Method<HoloScheduler> kGroverSearch{
-    "quantum_grover_search", "quantum_grover_search($self, query, keys, values)", "", Access::exclusive,
+    "quantum_grover_search", "", Access::exclusive,
     {"query", "keys", "values"}, [](HoloScheduler& s, Args& a) {
       const Hypervector query = a.hv(0);
       const PackedInput keys = a.convert(1, to_packed_rows);
@@ -67,12 +67,12 @@ constexpr Method<HoloScheduler> kGroverSearch{
       return box(s.quantum_grover_search(query, keys.view(), values.view()));
     }};
 
-constexpr Method<HoloScheduler> kIntegrity{"run_audit_integrity_check", nullptr, "", Access::shared, {},
+constexpr Method<HoloScheduler> kIntegrity{"run_audit_integrity_check", "", Access::shared, {},
                                            [](HoloScheduler& s, Args&) {
                                              return box(s.run_audit_integrity_check());
                                            }};
 
-constexpr Method<HoloScheduler> kGenerateRole{"generate_role", "generate_role($self, label)", "", Access::shared,
+constexpr Method<HoloScheduler> kGenerateRole{"generate_role", "", Access::shared,
                                               {"label"}, [](HoloScheduler& s, Args& a) {
                                                 const auto label = a.str(0);
                                                 return box(s.generate_role(label));

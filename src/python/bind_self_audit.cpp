@@ -10,10 +10,10 @@ using audit::SelfAudit;
 
 PyObject* box_result(const AuditResult& r) { return box_tuple(r.score, r.passed, r.issues); }
 
-constexpr ClassInfo kInfo{"PySelfAudit", "(dim)", "", ThreadBound::yes};
+constexpr ClassInfo kInfo{"PySelfAudit", "", ThreadBound::yes};
 constexpr Ctor<SelfAudit> kNew{{"dim"}, [](Args& a) { return SelfAudit(a.u64(0)); }};
 
-constexpr Method<SelfAudit> kFullAudit{"full_audit", "full_audit($self, hv)",
+constexpr Method<SelfAudit> kFullAudit{"full_audit",
                                        "Full audit: run all consistency checks on a hypervector.\n"
                                        "Returns (score, passed, issues_list)",
                                        Access::exclusive, {"hv"}, [](SelfAudit& s, Args& a) {
@@ -26,7 +26,7 @@ constexpr Method<SelfAudit> kFullAudit{"full_audit", "full_audit($self, hv)",
                                        }};
 
 constexpr Method<SelfAudit> kCheckConsistency{
-    "check_consistency", "check_consistency($self, h1, h2)",
+    "check_consistency",
     "Check consistency between two hypervectors.\n"
     "Returns (score, passed, issues_list) where score is resonance \u2208 [0,1].\n"
     "Passed if score >= 0.7.",

@@ -12,7 +12,7 @@ namespace {
 using swarm::HoloSwarm;
 
 constexpr ClassInfo kInfo{
-    "PyHoloSwarm", "(dim)",
+    "PyHoloSwarm",
     "HoloSwarm: An algebraic multi-agent coordination engine.\n"
     "Superimposes factorized agent capabilities (Role \xE2\x8A\x97 Policy \xE2\x8A\x97 Skill)\n"
     "into a single Hypervector and uses a Resonator Network to pull components.",
@@ -27,12 +27,12 @@ constexpr Property<HoloSwarm, Hypervector> kSwarmVector{
     [](HoloSwarm& s, Hypervector&& v) { s.set_swarm_vector(std::move(v)); }};
 
 constexpr Method<HoloSwarm> kGetSwarmVector{
-    "get_swarm_vector", nullptr,
+    "get_swarm_vector",
     "Method alias for the `swarm_vector` property, matching the public docs\nand type stubs.",
     Access::shared, {}, [](HoloSwarm& s, Args&) { return box(s.swarm_vector()); }};
 
 constexpr Method<HoloSwarm> kAddAgent{
-    "add_agent", "add_agent($self, role, r_hv, policy, p_hv, skill, s_hv)",
+    "add_agent",
     "Add a factorized agent to the swarm: Role \xE2\x8A\x97 Policy \xE2\x8A\x97 Skill\n"
     "Uses ASS (Accumulative Spectral Synthesis) to preserve SNR across large swarms.",
     Access::exclusive, {"role", "r_hv", "policy", "p_hv", "skill", "s_hv"}, [](HoloSwarm& s, Args& a) {
@@ -47,7 +47,7 @@ constexpr Method<HoloSwarm> kAddAgent{
     }};
 
 constexpr Method<HoloSwarm> kAddParadoxTrap{
-    "add_paradox_trap", "add_paradox_trap($self, names, roles, keys)", "", Access::exclusive,
+    "add_paradox_trap", "", Access::exclusive,
     {"names", "roles", "keys"}, [](HoloSwarm& s, Args& a) {
       const std::vector<std::string> names = a.convert(0, to_utf8_list);
       const std::vector<Hypervector> roles = a.hv_list(1);
@@ -57,7 +57,7 @@ constexpr Method<HoloSwarm> kAddParadoxTrap{
     }};
 
 constexpr Method<HoloSwarm> kResonate{
-    "resonate", "resonate($self, role_key, p_guess, _s_guess, max_iter)", "", Access::shared,
+    "resonate", "", Access::shared,
     {"role_key", "p_guess", "_s_guess", "max_iter"}, [](HoloSwarm& s, Args& a) {
       const auto role_key = a.str(0);
       const Hypervector p_guess = a.hv(1);
@@ -68,7 +68,7 @@ constexpr Method<HoloSwarm> kResonate{
     }};
 
 constexpr Method<HoloSwarm> kMaterialize{
-    "materialize", "materialize($self, probe, threshold)", "", Access::shared, {"probe", "threshold"},
+    "materialize", "", Access::shared, {"probe", "threshold"},
     [](HoloSwarm& s, Args& a) {
       const Hypervector probe = a.hv(0);
       const float threshold = a.f32(1);

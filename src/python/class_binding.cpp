@@ -3,17 +3,9 @@
 #include <atomic>
 #include <cstring>
 
-namespace mhdc::py {
+#include "python/messages.hpp"
 
-namespace {
-std::string unsendable(const ClassInfo& info, const char* what) {
-  std::string msg = "morvelan_hdc::py_api::";
-  msg += info.name;
-  msg += " is unsendable, but ";
-  msg += what;
-  return msg;
-}
-}  // namespace
+namespace mhdc::py {
 
 std::uint64_t current_thread_token() noexcept {
   static std::atomic<std::uint64_t> next{1};
@@ -26,15 +18,15 @@ bool on_owner_thread(const InstanceHeader* h) { return h->owner == current_threa
 BorrowGuard::BorrowGuard(PyObject* self, PyTypeObject* type, const ClassInfo& info, Access access)
     : h_(nullptr), access_(access) {
   if (type == nullptr || !PyObject_TypeCheck(self, type))
-    raise(PyExc_TypeError, "'" + type_qualname(self) + "' object cannot be converted to '" + info.name + "'");
+    raise_cannot_convert(self, info.name);
   auto* h = reinterpret_cast<InstanceHeader*>(self);
   if (info.thread_bound == ThreadBound::yes && !on_owner_thread(h))
-    raise_panic(unsendable(info, "sent to another thread"));
+    raise_panic(msg::unsendable(info.name, msg::kSentToAnotherThread));
   if (access == Access::exclusive) {
-    if (h->borrow != 0) raise(PyExc_RuntimeError, "Already borrowed");
+    if (h->borrow != 0) raise(PyExc_RuntimeError, msg::kAlreadyBorrowed);
     h->borrow = -1;
   } else {
-    if (h->borrow < 0) raise(PyExc_RuntimeError, "Already mutably borrowed");
+    if (h->borrow < 0) raise(PyExc_RuntimeError, msg::kAlreadyMutablyBorrowed);
     ++h->borrow;
   }
   h_ = h;
@@ -47,13 +39,12 @@ BorrowGuard::~BorrowGuard() {
     --h_->borrow;
 }
 
-void raise_delete_attribute() { raise(PyExc_AttributeError, "can't delete attribute"); }
+void raise_delete_attribute() { raise(PyExc_AttributeError, msg::kCantDelete); }
 
 void report_foreign_drop(const ClassInfo& info) {
   PyObject *type, *value, *tb;
   PyErr_Fetch(&type, &value, &tb);
-  const std::string msg = unsendable(info, "is being dropped on another thread");
-  PyErr_SetString(PyExc_RuntimeError, msg.c_str());
+  PyErr_SetString(PyExc_RuntimeError, msg::unsendable(info.name, msg::kDroppedOnAnotherThread).c_str());
   PyErr_WriteUnraisable(nullptr);  // self is mid-deallocation: the hook must not take a reference to it
   PyErr_Restore(type, value, tb);
 }
@@ -66,11 +57,11 @@ void abandon_state(const void* state) noexcept {
   }
 }
 
-PyTypeObject* build_type(const ClassInfo& info, std::size_t basicsize, newfunc tp_new, destructor tp_dealloc,
-                         PyMethodDef* methods, PyGetSetDef* getset) {
+PyTypeObject* build_type(const ClassInfo& info, const Params& ctor, std::size_t basicsize, newfunc tp_new,
+                         destructor tp_dealloc, PyMethodDef* methods, PyGetSetDef* getset) {
   static std::deque<std::string> names;  // PyType_FromSpec keeps a pointer to the name
   names.push_back(std::string("builtins.") + info.name);
-  const std::string doc = std::string(info.name) + info.ctor_signature + "\n--\n\n" + info.body;
+  const std::string doc = text_signature(info.name, ctor, false) + "\n--\n\n" + info.body;
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(tp_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(tp_dealloc)},
@@ -85,7 +76,7 @@ PyTypeObject* build_type(const ClassInfo& info, std::size_t basicsize, newfunc t
     PyObject *t, *v, *tb;
     PyErr_Fetch(&t, &v, &tb);
     PyErr_NormalizeException(&t, &v, &tb);
-    PyErr_Format(PyExc_RuntimeError, "An error occurred while initializing class %s", info.name);
+    PyErr_Format(PyExc_RuntimeError, msg::kClassInitFailed, info.name);
     PyObject *t2, *v2, *tb2;
     PyErr_Fetch(&t2, &v2, &tb2);
     PyErr_NormalizeException(&t2, &v2, &tb2);

@@ -1,12 +1,13 @@
 // A Python class is described once, as data: its name, constructor, docstring
 // body, whether instances are bound to their creating thread, and a table of
 // members (methods and properties) in registration order. From that description
-// this header generates the type object, __new__, dealloc (with the foreign-thread
+// this header generates the type object, the text signatures (from the parameter
+// names, so each is written once), __new__, dealloc (with the foreign-thread
 // rule), the thread checks and the borrow guards, identically for every class.
 //
-//   constexpr ClassInfo kInfo{"PyHKVC", "(dim)", "", ThreadBound::yes};
+//   constexpr ClassInfo kInfo{"PyHKVC", "", ThreadBound::yes};
 //   constexpr Ctor<Hkvc> kNew{{"dim"}, [](Args& a) { return Hkvc(a.u64(0)); }};
-//   constexpr Method<Hkvc> kCount{"count", nullptr, "", Access::shared, {},
+//   constexpr Method<Hkvc> kCount{"count", "", Access::shared, {},
 //                                 [](Hkvc& s, Args&) { return box(s.count()); }};
 //   PyTypeObject* type_PyHKVC() { return class_type<Hkvc, kInfo, kNew, kCount>(); }
 #pragma once
@@ -28,7 +29,6 @@ enum class Access { shared, exclusive };
 
 struct ClassInfo {
   const char* name;            // "PyHKVC"
-  const char* ctor_signature;  // "(dim)"
   const char* body;            // class docstring body, may be ""
   ThreadBound thread_bound;
 };
@@ -42,7 +42,6 @@ struct Ctor {
 template <class S>
 struct Method {
   const char* name;
-  const char* signature;       // "store($self, key, value, position)"; nullptr: "<name>($self)"
   const char* body;            // docstring body, may be ""
   Access access;
   Params params;               // empty: a no-argument method
@@ -96,8 +95,8 @@ void abandon_state(const void* state) noexcept;
 // ends (the system's thread identifiers are reused as soon as a thread exits).
 std::uint64_t current_thread_token() noexcept;
 bool on_owner_thread(const InstanceHeader* h);
-PyTypeObject* build_type(const ClassInfo& info, std::size_t basicsize, newfunc tp_new, destructor tp_dealloc,
-                         PyMethodDef* methods, PyGetSetDef* getset);
+PyTypeObject* build_type(const ClassInfo& info, const Params& ctor, std::size_t basicsize, newfunc tp_new,
+                         destructor tp_dealloc, PyMethodDef* methods, PyGetSetDef* getset);
 
 template <class S>
 S& state_of(const BorrowGuard& g) {
@@ -194,22 +193,13 @@ int property_set(PyObject* self, PyObject* value, void*) {
   }
 }
 
-template <class T>
-struct is_method : std::false_type {};
-template <class S>
-struct is_method<Method<S>> : std::true_type {};
-
 template <class S, const ClassInfo& I, const auto& M>
 PyMethodDef method_def() {
-  const char* sig = M.signature;
-  if (sig == nullptr) {
-    static std::string own = std::string(M.name) + "($self)";
-    sig = own.c_str();
-  }
+  const char* doc = doc_string(M.name, M.params, true, M.body);
   if (M.params.count == 0)
-    return {M.name, reinterpret_cast<PyCFunction>(&method_noargs<S, I, M>), METH_NOARGS, doc_string(sig, M.body)};
+    return {M.name, reinterpret_cast<PyCFunction>(&method_noargs<S, I, M>), METH_NOARGS, doc};
   return {M.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_fastcall<S, I, M>)),
-          METH_FASTCALL | METH_KEYWORDS, doc_string(sig, M.body)};
+          METH_FASTCALL | METH_KEYWORDS, doc};
 }
 
 template <class S, const ClassInfo& I, const auto& P>
@@ -232,8 +222,7 @@ PyTypeObject* class_type() {
   getset.clear();
   (
       [&] {
-        using M = std::remove_cvref_t<decltype(Members)>;
-        if constexpr (is_method<M>::value)
+        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(Members)>, Method<S>>)
           methods.push_back(method_def<S, I, Members>());
         else
           getset.push_back(getset_def<S, I, Members>());
@@ -241,8 +230,8 @@ PyTypeObject* class_type() {
       ...);
   methods.push_back({nullptr, nullptr, 0, nullptr});
   getset.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
-  Slots::type = build_type(I, sizeof(Instance<S>), &class_new<S, I, C>, &Slots::dealloc, methods.data(),
-                           getset.data());
+  Slots::type = build_type(I, C.params, sizeof(Instance<S>), &class_new<S, I, C>, &Slots::dealloc,
+                           methods.data(), getset.data());
   return Slots::type;
 }
 

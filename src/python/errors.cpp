@@ -4,13 +4,17 @@
 #include <stdexcept>
 
 #include "hdc/errors.hpp"
+#include "python/messages.hpp"
 #include "python/ref.hpp"
 
 namespace mhdc::py {
 
+void ensure_error_set() {
+  if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, msg::kNoErrorSet);
+}
+
 void throw_error_set() {
-  if (!PyErr_Occurred())
-    PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+  ensure_error_set();
   throw ErrorSet{};
 }
 
@@ -30,13 +34,7 @@ void raise(PyObject* type, const std::string& message) {
 PyObject* panic_exception_type() {
   static PyObject* type = nullptr;
   if (type == nullptr) {
-    type = PyErr_NewExceptionWithDoc(
-        "pyo3_runtime.PanicException",
-        "\nThe exception raised when the extension's native code fails unexpectedly.\n\n"
-        "Like SystemExit, this exception is derived from BaseException so that\n"
-        "it will typically propagate all the way through the stack and cause the\n"
-        "Python interpreter to exit.\n",
-        PyExc_BaseException, nullptr);
+    type = PyErr_NewExceptionWithDoc(msg::kPanicName, msg::kPanicDoc, PyExc_BaseException, nullptr);
   }
   return type;
 }
@@ -52,8 +50,7 @@ PyObject* translate_exception() noexcept {
   try {
     throw;
   } catch (const ErrorSet&) {
-    if (!PyErr_Occurred())
-      PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    ensure_error_set();
   } catch (const mhdc::value_error& e) {
     set_error(PyExc_ValueError, e.text);
   } catch (const mhdc::index_error& e) {
@@ -67,7 +64,7 @@ PyObject* translate_exception() noexcept {
   } catch (const std::exception& e) {
     try { raise_panic(e.what()); } catch (const ErrorSet&) {}
   } catch (...) {
-    try { raise_panic("unknown internal failure"); } catch (const ErrorSet&) {}
+    try { raise_panic(msg::kUnknownFailure); } catch (const ErrorSet&) {}
   }
   return nullptr;
 }
@@ -79,6 +76,10 @@ int translate_exception_int() noexcept {
     translate_exception();
   }
   return -1;
+}
+
+void raise_cannot_convert(PyObject* obj, const char* target) {
+  raise(PyExc_TypeError, msg::cannot_convert(type_qualname(obj), target));
 }
 
 std::string type_qualname(PyObject* obj) {

@@ -13,8 +13,10 @@ namespace mhdc::py {
 struct ErrorSet {};
 
 [[noreturn]] void throw_error_set();                       // a CPython call failed: error is set
+void ensure_error_set();  // after a failed CPython call: a SystemError if it set no error
 [[noreturn]] void raise(PyObject* type, const std::string& message);
 [[noreturn]] void raise_panic(const std::string& message);  // PanicException
+[[noreturn]] void raise_cannot_convert(PyObject* obj, const char* target);  // TypeError, msg::cannot_convert
 
 // The module's PanicException type (created on first need; a borrowed reference).
 PyObject* panic_exception_type();

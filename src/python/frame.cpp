@@ -3,44 +3,24 @@
 #include <cstring>
 #include <deque>
 
+#include "python/messages.hpp"
+
 namespace mhdc::py {
 
-std::string Callee::full_name() const {
-  std::string s;
-  if (cls) {
-    s += cls;
-    s += '.';
-  }
-  s += name;
-  s += "()";
-  return s;
-}
+std::string Callee::full_name() const { return (cls ? std::string(cls) + '.' : std::string()) + name + "()"; }
 
 namespace {
 
 [[noreturn]] void too_many(const Params& p, const Callee& c, Py_ssize_t given) {
-  const char* was = given == 1 ? "was" : "were";
-  std::string msg = c.full_name() + " takes ";
-  if (p.required != p.count)
-    msg += "from " + std::to_string(p.required) + " to " + std::to_string(p.count);
-  else
-    msg += std::to_string(p.count);
-  msg += " positional arguments but " + std::to_string(given) + " " + was + " given";
-  raise(PyExc_TypeError, msg);
+  raise(PyExc_TypeError, msg::too_many(c.full_name(), p.required, p.count, given));
 }
 
 // 'a'; 'a' and 'b'; 'a', 'b', and 'c'.
 std::string name_list(const std::vector<const char*>& names) {
   std::string s;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (i != 0) {
-      if (names.size() > 2) s += ',';
-      s += i == names.size() - 1 ? " and " : " ";
-    }
-    s += '\'';
-    s += names[i];
-    s += '\'';
-  }
+  for (std::size_t i = 0; i < names.size(); ++i)
+    s += std::string(i == 0 ? "" : i + 1 < names.size() ? ", " : names.size() > 2 ? ", and " : " and ") + '\'' +
+         names[i] + '\'';
   return s;
 }
 
@@ -48,24 +28,23 @@ void keyword(const Params& p, const Callee& c, PyObject* name, PyObject* value, 
   Py_ssize_t n = 0;
   const char* kw = PyUnicode_AsUTF8AndSize(name, &n);
   if (kw == nullptr) {
-    // A name with a lone surrogate has no UTF-8 form, so it names no parameter:
-    // the usual TypeError, with the name as given.
+    // A name with a lone surrogate has no UTF-8 form, so it names no parameter.
     if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw_error_set();
     PyErr_Clear();
-    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", c.full_name().c_str(), name);
-    throw ErrorSet{};
   }
-  for (int i = 0; i < p.count; ++i) {
+  for (int i = 0; kw != nullptr && i < p.count; ++i) {
     const char* pn = p.names[static_cast<std::size_t>(i)];
     if (std::strlen(pn) == static_cast<std::size_t>(n) && std::memcmp(pn, kw, static_cast<std::size_t>(n)) == 0) {
-      if (slots[i] != nullptr)
-        raise(PyExc_TypeError, c.full_name() + " got multiple values for argument '" + pn + "'");
+      if (slots[i] != nullptr) {
+        PyErr_Format(PyExc_TypeError, msg::kMultipleValues, c.full_name().c_str(), pn);
+        throw ErrorSet{};
+      }
       slots[i] = value;
       return;
     }
   }
-  raise(PyExc_TypeError,
-        c.full_name() + " got an unexpected keyword argument '" + std::string(kw, static_cast<std::size_t>(n)) + "'");
+  PyErr_Format(PyExc_TypeError, msg::kUnexpectedKeyword, c.full_name().c_str(), name);
+  throw ErrorSet{};
 }
 
 void check_missing(const Params& p, const Callee& c, PyObject** slots) {
@@ -73,9 +52,7 @@ void check_missing(const Params& p, const Callee& c, PyObject** slots) {
   for (int i = 0; i < p.required; ++i)
     if (slots[i] == nullptr) missing.push_back(p.names[static_cast<std::size_t>(i)]);
   if (missing.empty()) return;
-  raise(PyExc_TypeError, c.full_name() + " missing " + std::to_string(missing.size()) +
-                             " required positional argument" + (missing.size() > 1 ? "s" : "") + ": " +
-                             name_list(missing));
+  raise(PyExc_TypeError, msg::missing(c.full_name(), missing.size(), name_list(missing)));
 }
 
 }  // namespace
@@ -117,10 +94,10 @@ void prefix_type_error(const char* name) {
   Ref inner(PyObject_Str(v.get()));
   if (!inner) {
     PyErr_Clear();
-    inner = Ref(PyUnicode_FromString("<unprintable>"));
+    inner = Ref(PyUnicode_FromString(msg::kUnprintable));
     if (!inner) return;  // that failure (MemoryError) is now the pending error
   }
-  Ref text(PyUnicode_FromFormat("argument '%s': %U", name, inner.get()));
+  Ref text(PyUnicode_FromFormat(msg::kArgumentPrefix, name, inner.get()));
   if (!text) return;
   Ref fresh(PyObject_CallOneArg(PyExc_TypeError, text.get()));
   if (!fresh) return;
@@ -128,9 +105,19 @@ void prefix_type_error(const char* name) {
   PyErr_SetObject(PyExc_TypeError, fresh.get());
 }
 
-const char* doc_string(const char* signature, const char* body) {
+std::string text_signature(const char* name, const Params& p, bool self) {
+  std::string s = std::string(name) + (self ? "($self" : "(");
+  for (int i = 0; i < p.count; ++i) {
+    if (self || i != 0) s += ", ";
+    s += p.names[static_cast<std::size_t>(i)];
+    if (i >= p.required) s += "=None";
+  }
+  return s + ')';
+}
+
+const char* doc_string(const char* name, const Params& p, bool self, const char* body) {
   static std::deque<std::string> docs;  // stable addresses for the process
-  docs.push_back(std::string(signature) + "\n--\n\n" + body);
+  docs.push_back(text_signature(name, p, self) + "\n--\n\n" + body);
   return docs.back().c_str();
 }
 

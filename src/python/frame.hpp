@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "python/box.hpp"
 #include "python/convert.hpp"
 
 namespace mhdc::py {
@@ -67,6 +68,10 @@ class Args {
   std::vector<T> int_list(int i) { return convert(i, to_int_list<T>); }
   template <std::size_t N>
   std::array<float, N> fixed(int i) { return convert(i, to_fixed<N>); }
+  // A hypervector read in place where it can be (see HvArg), into `into`, which the caller keeps.
+  void view(int i, HvArg& into, HvArg::Use use) {
+    convert(i, [&](PyObject* o) { into.load(o, use); });
+  }
 
   // Any other conversion, with the same prefix rule.
   template <class F>
@@ -89,14 +94,15 @@ class Args {
 
 struct Function {
   const char* name;
-  const char* signature;  // "resonance(a, b)"
   const char* body;       // documentation after the signature (may be "")
   Params params;
   PyObject* (*call)(Args&);
 };
 
-// The interpreter's "<signature>\n--\n\n<body>" layout, kept for the process.
-const char* doc_string(const char* signature, const char* body);
+// "name(a, b=None)", with "$self" first for methods: the interpreter's text signature.
+std::string text_signature(const char* name, const Params& p, bool self);
+// The interpreter's "<text signature>\n--\n\n<body>" layout, kept for the process.
+const char* doc_string(const char* name, const Params& p, bool self, const char* body);
 
 template <const Function& F>
 PyObject* function_trampoline(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -114,7 +120,7 @@ template <const Function& F>
 PyMethodDef* function_def() {
   static PyMethodDef def = {
       F.name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&function_trampoline<F>)),
-      METH_FASTCALL | METH_KEYWORDS, doc_string(F.signature, F.body)};
+      METH_FASTCALL | METH_KEYWORDS, doc_string(F.name, F.params, false, F.body)};
   return &def;
 }
 

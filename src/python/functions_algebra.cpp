@@ -12,39 +12,33 @@ namespace {
 // elements (see HvArg::Use).
 constexpr HvArg::Use kUse = HvArg::Use::arithmetic;
 
-constexpr Function kResonance{"resonance", "resonance(a, b)", "", {"a", "b"}, [](Args& a) {
-                                HvArg x, y;
-                                a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
-                                a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
-                                return box(hdc::resonance(x.view(), y.view()));
-                              }};
+// op(a, b) over two vector arguments, converted in parameter order.
+template <auto op>
+PyObject* binary(Args& a) {
+  HvArg x, y;
+  a.view(0, x, kUse);
+  a.view(1, y, kUse);
+  return box(op(x.view(), y.view()));
+}
+
+constexpr Function kResonance{"resonance", "", {"a", "b"}, binary<hdc::resonance>};
 
 constexpr Function kBind{
-    "hdc_bind", "hdc_bind(a, b)",
+    "hdc_bind",
     "Bind: element-wise multiplication (Patent \u00a7Definition 2 \u2014 multiplicative binding).\n"
     "For bipolar: same\u2192+1, different\u2192-1. Self-inverse: bind(bind(A,B), A) \u2248 B.\n"
     "Generalizes correctly to non-bipolar superpositions (World Vector, bundles).",
-    {"a", "b"}, [](Args& a) {
-      HvArg x, y;
-      a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
-      a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
-      return box(hdc::bind(x.view(), y.view()));
-    }};
+    {"a", "b"}, binary<hdc::bind>};
 
 constexpr Function kBundle{
-    "hdc_bundle", "hdc_bundle(a, b)",
+    "hdc_bundle",
     "Bundle: majority-vote superposition (Patent MORVELAN-2026-001 \u00a7Definition 3).\n"
     "\u2295({v_i}) = sign(\u03a3 v_i). For two inputs: if equal\u2192that value, if unequal\u2192sign of sum.\n"
     "This preserves signal for arbitrary N items when iterated.",
-    {"a", "b"}, [](Args& a) {
-      HvArg x, y;
-      a.convert(0, [&](PyObject* o) { x.load(o, kUse); });
-      a.convert(1, [&](PyObject* o) { y.load(o, kUse); });
-      return box(hdc::bundle(x.view(), y.view()));
-    }};
+    {"a", "b"}, binary<hdc::bundle>};
 
 constexpr Function kUnbind{
-    "hdc_unbind", "hdc_unbind(compound, key)",
+    "hdc_unbind",
     "Unbind: inverse of bind. Given compound=bind(A,B) and key=A,\n"
     "returns an approximation of B via bind(key, compound).\n\n"
     "# Arguments\n"
@@ -52,15 +46,10 @@ constexpr Function kUnbind{
     "* `key` \u2014 the known operand (A) used to unbind\n\n"
     "Note: bind/unbind are self-inverse, so unbind(A\u2297B, A) \u2248 B\n"
     "only when A and B are sufficiently orthogonal in the HDC space.",
-    {"compound", "key"}, [](Args& a) {
-      HvArg c, k;
-      a.convert(0, [&](PyObject* o) { c.load(o, kUse); });
-      a.convert(1, [&](PyObject* o) { k.load(o, kUse); });
-      return box(hdc::unbind(c.view(), k.view()));
-    }};
+    {"compound", "key"}, binary<hdc::unbind>};
 
 constexpr Function kHebbian{
-    "hebbian", "hebbian(weights, pre, post, lr, dim)",
+    "hebbian",
     "Hebbian weight update: W' = W + \u03b7 \u00b7 (pre \u2297 post)\n\n"
     "Implements O(D) sparse Hebbian outer-product update.\n"
     "Only diagonal and a subset of off-diagonal elements are updated\n"
@@ -73,16 +62,16 @@ constexpr Function kHebbian{
     "* `dim` \u2014 hypervector dimension",
     {"weights", "pre", "post", "lr", "dim"}, [](Args& a) {
       HvArg w, pre, post;
-      a.convert(0, [&](PyObject* o) { w.load(o, kUse); });
-      a.convert(1, [&](PyObject* o) { pre.load(o, kUse); });
-      a.convert(2, [&](PyObject* o) { post.load(o, kUse); });
+      a.view(0, w, kUse);
+      a.view(1, pre, kUse);
+      a.view(2, post, kUse);
       const float lr = a.f32(3);
       const std::uint64_t dim = a.u64(4);
       return box(hdc::hebbian(w.view(), pre.view(), post.view(), lr, dim));
     }};
 
 constexpr Function kPermute{
-    "hdc_permute", "hdc_permute(v, n)",
+    "hdc_permute",
     "Permute a hypervector by right-cyclic rotation.\n\n"
     "# Arguments\n"
     "* `v` \u2014 the hypervector to permute\n"
@@ -91,14 +80,14 @@ constexpr Function kPermute{
     "Example: [a,b,c,d] rotated right by 1 \u2192 [d,a,b,c]",
     {"v", "n"}, [](Args& a) {
       HvArg v;
-      a.convert(0, [&](PyObject* o) { v.load(o, kUse); });
+      a.view(0, v, kUse);
       const std::int32_t n = a.i32(1);
       return box(hdc::permute(v.view(), n));
     }};
 
-constexpr Function kNormalise{"normalise_bipolar", "normalise_bipolar(v)", "", {"v"}, [](Args& a) {
+constexpr Function kNormalise{"normalise_bipolar", "", {"v"}, [](Args& a) {
                                 HvArg v;
-                                a.convert(0, [&](PyObject* o) { v.load(o, kUse); });
+                                a.view(0, v, kUse);
                                 return box(hdc::normalise_bipolar(v.view()));
                               }};
 

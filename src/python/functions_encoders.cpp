@@ -12,31 +12,31 @@ namespace {
 // pattern) for the values bipolar vectors and system states consist of (+-1;
 // 0, +-2, +-4), so building these lists is mostly pointer stores.
 
-constexpr Function kRandBipolar{"rand_bipolar", "rand_bipolar(dim)", "", {"dim"}, [](Args& a) {
+constexpr Function kRandBipolar{"rand_bipolar", "", {"dim"}, [](Args& a) {
                                   const std::uint64_t dim = a.u64(0);
                                   return box(hdc::rand_bipolar(dim));
                                 }};
 
-constexpr Function kHvHash{"hv_hash", "hv_hash(v)", "", {"v"}, [](Args& a) {
+constexpr Function kHvHash{"hv_hash", "", {"v"}, [](Args& a) {
                              auto v = a.hv(0);
                              return box(hdc::hv_hash(v));
                            }};
 
-constexpr Function kHvHashString{"hv_hash_string", "hv_hash_string(s, dim)", "", {"s", "dim"},
+constexpr Function kHvHashString{"hv_hash_string", "", {"s", "dim"},
                                  [](Args& a) {
                                    auto s = a.str(0);
                                    const std::uint64_t dim = a.u64(1);
                                    return box(hdc::hv_hash_string(s, dim));
                                  }};
 
-constexpr Function kDiagnosticRole{"diagnostic_role", "diagnostic_role(dim)", "", {"dim"},
+constexpr Function kDiagnosticRole{"diagnostic_role", "", {"dim"},
                                    [](Args& a) {
                                      const std::uint64_t dim = a.u64(0);
                                      return box(hdc::diagnostic_role(dim));
                                    }};
 
 constexpr Function kEncodeSystemState{
-    "encode_system_state", "encode_system_state(dim, ram_pct, cpu_pct, error_count, latency_us)", "",
+    "encode_system_state", "",
     {"dim", "ram_pct", "cpu_pct", "error_count", "latency_us"}, [](Args& a) {
       const std::uint64_t dim = a.u64(0);
       const float ram = a.f32(1);
@@ -47,7 +47,7 @@ constexpr Function kEncodeSystemState{
     }};
 
 constexpr Function kBundleDiagnostics{
-    "bundle_diagnostics", "bundle_diagnostics(payload, ram_pct, cpu_pct, error_count, latency_us)", "",
+    "bundle_diagnostics", "",
     {"payload", "ram_pct", "cpu_pct", "error_count", "latency_us"}, [](Args& a) {
       auto payload = a.hv(0);
       const float ram = a.f32(1);
@@ -57,7 +57,7 @@ constexpr Function kBundleDiagnostics{
       return box(hdc::bundle_diagnostics(payload, ram, cpu, err, lat));
     }};
 
-constexpr Function kExtractSystemState{"extract_system_state", "extract_system_state(bundled)", "",
+constexpr Function kExtractSystemState{"extract_system_state", "",
                                        {"bundled"}, [](Args& a) {
                                          auto bundled = a.hv(0);
                                          return box(hdc::extract_system_state(bundled));

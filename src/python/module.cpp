@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "python/errors.hpp"
+#include "python/messages.hpp"
 #include "python/ref.hpp"
 #include "python/registry.hpp"
 
@@ -29,7 +30,7 @@ void add_object(PyObject* module, const char* name, PyObject* owned) {
     if (!all || PyObject_SetAttrString(module, "__all__", all.get()) != 0) throw_error_set();
   }
   if (!PyList_Check(all.get()))
-    raise(PyExc_TypeError, "'" + type_qualname(all.get()) + "' object cannot be converted to 'PyList'");
+    raise_cannot_convert(all.get(), msg::kPyList);
   Ref text(PyUnicode_FromString(name));
   if (!text || PyList_Append(all.get(), text.get()) != 0) throw_error_set();
   if (PyObject_SetAttrString(module, name, value.get()) != 0) throw_error_set();
@@ -56,13 +57,12 @@ PyObject* init() {
   PyInterpreterState* interp = PyInterpreterState_Get();
   const std::int64_t id = PyInterpreterState_GetID(interp);
   if (id == -1) {
-    if (!PyErr_Occurred()) PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+    ensure_error_set();
     return nullptr;
   }
   std::int64_t expected = -1;
   if (!bound_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-    PyErr_SetString(PyExc_ImportError,
-                    "morvelan_hdc does not support sub-interpreters: it can be imported in one interpreter per process");
+    PyErr_SetString(PyExc_ImportError, msg::kSubInterpreters);
     return nullptr;
   }
   if (cached_module != nullptr) {

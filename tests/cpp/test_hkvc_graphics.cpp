@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "hdc/errors.hpp"
+#include "hkvc_graphics/engine.hpp"
 #include "hkvc_graphics/renderer.hpp"
 
 namespace mhdc::graphics {
@@ -22,6 +24,14 @@ TEST(RoleTable, SeedAndTagOrderArePinnedByTheFirstDraws) {
   for (std::size_t i = 0; i < signs.size(); ++i)
     EXPECT_EQ(table.get(kRoleTags[i / 16])[i % 16], signs[i] == '+' ? 1 : -1) << kRoleTags[i / 16] << i % 16;
   try { table.get('Z'); ADD_FAILURE(); } catch (const value_error& e) { EXPECT_STREQ(e.what(), "unknown role tag"); }
+}
+
+TEST(EncodeUtf8, EachSequenceLengthAtItsBoundsAndSurrogatesAsReplacement) {
+  const std::pair<std::u32string_view, std::string_view> cases[] = {
+      {U"", ""}, {U"\x7f", "\x7f"}, {U"\x80", "\xC2\x80"}, {U"\x7ff", "\xDF\xBF"}, {U"\x800", "\xE0\xA0\x80"},
+      {U"\xd7ff\xe000", "\xED\x9F\xBF\xEE\x80\x80"}, {U"\xffff", "\xEF\xBF\xBF"}, {U"\x10000", "\xF0\x90\x80\x80"},
+      {U"\x10ffff", "\xF4\x8F\xBF\xBF"}, {U"\xd800\xdfff", "\xEF\xBF\xBD\xEF\xBF\xBD"}};
+  for (const auto& [code_points, utf8] : cases) EXPECT_EQ(encode_utf8(code_points), utf8) << utf8.size();
 }
 
 TEST(MakePhoton, MatchesItsScalarTwin) {

@@ -1,6 +1,6 @@
 # The module's table of contents and its argument frame, driven by the one table of entry points:
 # names, signatures, docs, argument matching, conversions and the hypervector input paths.
-import array, hashlib, importlib, inspect, sys  # noqa: E401
+import array, hashlib, importlib, inspect, os, pickle, subprocess, sys  # noqa: E401
 
 import numpy as np
 import pytest
@@ -8,7 +8,7 @@ from hypothesis import given, settings, strategies as st
 
 import morvelan_hdc as m
 from entry_points import ALL, CLASSES, DIM, good_args, ids, twin_outcome
-from support import bits
+from support import bits, canon
 
 CALLABLE = [e for e in ALL if e.kind in ("function", "ctor", "method", "noargs")]
 SLOTS = [(e, i) for e in ALL if e.kind not in ("getter", "noargs") for i in range(len(e.params))]
@@ -95,7 +95,8 @@ Idx = lambda v: type("Idx", (), {"__index__": lambda s: v})()  # noqa: E731
 
 
 SEQ, OVER = "object cannot be converted to 'Sequence'", "out of range integral type conversion attempted"
-WRONG = {"hv": [(1, f"'int' {SEQ}"), ([None], "must be real number, not NoneType")], "fixed3": [(5, f"'int' {SEQ}")],
+WRONG = {"hv": [(1, f"'int' {SEQ}"), ([None], "must be real number, not NoneType"),
+                (np.zeros((), np.float32), "iteration over a 0-d array")], "fixed3": [(5, f"'int' {SEQ}")],
          "hvs": [([[1.0], 3], f"'int' {SEQ}")], "f32": [("x", "must be real number, not str")],
          "str": [(b"x", "'bytes' object cannot be converted to 'PyString'")],
          **dict.fromkeys(("u64", "u32", "i32", "dim"), [(1.0, "'float' object cannot be interpreted as an integer")])}
@@ -188,3 +189,25 @@ def test_shared_result_floats_keep_bit_patterns_apart_with_exact_reference_count
     assert refs == [1] * len(by_id)
     m.hdc_bind(src, [1.0] * len(src))[0] = 5.0
     assert out[0] == 1.0   # separate calls give independent results
+
+
+TWIN = """
+import pickle, sys, numpy as np, morvelan_hdc as m
+rng, pool, engine, out = np.random.default_rng(5), [0, -0.0, 1, -1, 2, -2, 4, -4, 0.5, 3, np.nan, -np.inf, 1e-45], m.PyHoloGenEngine(64), []
+for n in (0, 1, 7, 511, 512, 513, 3000):
+    v = np.where(rng.random(n) < 0.9, rng.choice(pool, n), rng.standard_normal(n)).astype(np.float32)
+    v.view(np.uint32)[rng.random(n) < 0.05] ^= 0x00400001   # NaN payloads, and values beside the shared ones
+    b = rng.integers(-128, 128, 64).tolist()
+    out += [m.hdc_permute(v, 3), m.hv_hash_string("twin", n), m.encode_system_state(n, 42.0, 17.5, 3, 950),
+            engine.simulate_counterfactual(b, b[::-1])]
+sys.stdout.buffer.write(pickle.dumps((out, len({id(x) for x in out[-3]}))))   # objects in the hash of D=3,000
+"""
+
+
+def test_the_plain_boxing_twin_gives_the_same_results_bit_for_bit():
+    # MHDC_PLAIN_BOXING=1 makes a child box a fresh object per element; the shared-object boxing must not differ.
+    runs = [subprocess.run([sys.executable, "-c", TWIN], env={**os.environ, "MHDC_PLAIN_BOXING": plain},
+                           capture_output=True, check=True).stdout for plain in ("0", "1")]
+    (shared, shared_objects), (plain, plain_objects) = map(pickle.loads, runs)
+    assert canon(plain) == canon(shared) and len(plain) == 28 and (shared_objects, plain_objects) == (8, 3000)
+

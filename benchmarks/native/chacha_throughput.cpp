@@ -1,8 +1,6 @@
 // Throughput of the ChaCha12 four-block refill (scalar, SSE2 baseline, dispatched)
 // and of the per-index string encoders for a 1 KiB string at dim 10,000.
-// Not a test. Build against the core library of a build directory:
-//   g++ -O3 -std=c++20 -ffp-contract=off -Isrc benchmarks/chacha_throughput.cpp \
-//       build/<dir>/libmhdc_hdc.a -lpthread -o /tmp/chacha_throughput
+// Not a test. `make bench` builds it into build/wheel/bench/ (CMake option MHDC_BUILD_BENCH).
 #include <chrono>
 #include <cstdint>
 #include <cstdio>

@@ -1,6 +1,6 @@
 /* The conversion floor: the least any list-in/list-out extension must do.
  * It only unboxes its inputs and boxes a fresh float per output element.
- * Built on demand by benchmarks/floor_ext.py, for measurement only. */
+ * For measurement only (benchmarks/native/CMakeLists.txt builds it). */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
