@@ -207,14 +207,6 @@ void chacha4(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t st
 
 #endif
 
-namespace detail {
-void chacha4_baseline(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
-                      int double_rounds, std::uint32_t out[64]) {
-  chacha4(key, counter, stream, double_rounds, out, Isa::baseline);
-}
-bool chacha4_uses_avx2() { return active_isa() != Isa::baseline; }
-}  // namespace detail
-
 // ---------------------------------------------------------------------------
 // SeededRng
 // ---------------------------------------------------------------------------

@@ -73,11 +73,6 @@ namespace detail {
 // a null source restores the default. Returns the previous source.
 using EntropySource = bool (*)(std::uint8_t* out, std::size_t n, std::string& err);
 EntropySource set_entropy_source(EntropySource source);
-// The vectorised four-block path for the baseline instruction set (SSE2 on
-// x86-64, else the scalar one), and whether chacha4 picked the AVX2 path.
-void chacha4_baseline(const std::uint32_t key[8], std::uint64_t counter, std::uint64_t stream,
-                      int double_rounds, std::uint32_t out[64]);
-bool chacha4_uses_avx2();
 // The process-wide count of forks seen (incremented in each child).
 std::uint64_t fork_generation();
 }  // namespace detail

@@ -5,7 +5,7 @@
 #include "hdc/encoders.hpp"
 #include "hdc/errors.hpp"
 
-namespace mhdc::graphics {
+namespace mhdc::hkvc_graphics {
 
 namespace {
 
@@ -221,4 +221,4 @@ ByteVector HoloGenEngine::simulate_counterfactual(std::string_view root_state,
   return simulate_counterfactual(ByteView(root), ByteView(other));
 }
 
-}  // namespace mhdc::graphics
+}  // namespace mhdc::hkvc_graphics

@@ -18,7 +18,7 @@
 
 #include "hkvc_graphics/renderer.hpp"
 
-namespace mhdc::graphics {
+namespace mhdc::hkvc_graphics {
 
 // "assertion `left == right` failed\n  left: <left>\n right: <right>"
 std::string length_mismatch_message(std::uint64_t left, std::uint64_t right);
@@ -84,4 +84,4 @@ class HoloGenEngine {
   RoleHV roles_;
 };
 
-}  // namespace mhdc::graphics
+}  // namespace mhdc::hkvc_graphics

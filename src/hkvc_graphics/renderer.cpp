@@ -6,7 +6,7 @@
 
 #include "hdc/errors.hpp"
 
-namespace mhdc::graphics {
+namespace mhdc::hkvc_graphics {
 
 // gen_bool(p) takes T = floor(p * 2^64) in double precision; the photon bias
 // compares against that T directly so that one draw is one compare.
@@ -262,4 +262,4 @@ const ByteVector& RoleHV::get(std::uint8_t tag) const {
   throw value_error("unknown role tag");
 }
 
-}  // namespace mhdc::graphics
+}  // namespace mhdc::hkvc_graphics

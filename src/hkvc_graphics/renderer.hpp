@@ -18,7 +18,7 @@
 #include "hdc/rng.hpp"
 #include "hdc/types.hpp"
 
-namespace mhdc::graphics {
+namespace mhdc::hkvc_graphics {
 
 using Float3 = std::array<float, 3>;
 using ByteView = std::span<const std::int8_t>;
@@ -108,4 +108,4 @@ class RoleHV {
   std::array<ByteVector, kRoleTags.size()> roles_;
 };
 
-}  // namespace mhdc::graphics
+}  // namespace mhdc::hkvc_graphics

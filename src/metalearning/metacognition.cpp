@@ -6,7 +6,7 @@
 #include "hdc/errors.hpp"
 #include "hdc/format.hpp"
 
-namespace mhdc::meta {
+namespace mhdc::metalearning {
 
 void Metacognition::record(MetacognitionRecord r) {
   if (!r.context || r.context->size() != dim_) return;
@@ -70,4 +70,4 @@ std::vector<Recommendation> Metacognition::recommend() const {
   return out;
 }
 
-}  // namespace mhdc::meta
+}  // namespace mhdc::metalearning

@@ -11,7 +11,7 @@
 #include "hdc/types.hpp"
 #include "metalearning/optimizer.hpp"
 
-namespace mhdc::meta {
+namespace mhdc::metalearning {
 
 // The context is immutable once recorded and may be shared between records: the
 // scheduler records the same all-ones vector every time, so its history costs one
@@ -64,4 +64,4 @@ class Metacognition {
   std::uint64_t dim_;
 };
 
-}  // namespace mhdc::meta
+}  // namespace mhdc::metalearning

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace mhdc::meta {
+namespace mhdc::metalearning {
 
 namespace {
 
@@ -71,4 +71,4 @@ std::optional<float> Optimizer::get(std::string_view name) const noexcept {
   return std::nullopt;
 }
 
-}  // namespace mhdc::meta
+}  // namespace mhdc::metalearning

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-namespace mhdc::meta {
+namespace mhdc::metalearning {
 
 struct CognitiveParams {
   float learning_rate = 0.5f;
@@ -76,4 +76,4 @@ class Optimizer {
   std::size_t count_ = 0;
 };
 
-}  // namespace mhdc::meta
+}  // namespace mhdc::metalearning

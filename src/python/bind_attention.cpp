@@ -8,7 +8,7 @@
 namespace mhdc::py {
 
 namespace {
-using heads::QuantumAttentionHead;
+using quantum_heads::QuantumAttentionHead;
 
 constexpr ClassInfo kInfo{"PyQuantumAttentionHead", "", ThreadBound::yes};
 constexpr Ctor<QuantumAttentionHead> kNew{{"dim", "nqubits"}, [](Args& a) {

@@ -14,7 +14,7 @@
 
 namespace mhdc::py {
 namespace {
-using graphics::HoloGenEngine;
+using hkvc_graphics::HoloGenEngine;
 
 // A counterfactual operand: the caller's byte list as given, or else its text form.
 using Operand = std::variant<ByteVector, std::string>;
@@ -28,7 +28,7 @@ Operand to_operand(PyObject* obj) {
   return to_text_form(obj);
 }
 
-graphics::ByteView operand_view(const ByteVector& bytes) { return bytes; }
+hkvc_graphics::ByteView operand_view(const ByteVector& bytes) { return bytes; }
 std::string_view operand_view(const std::string& text) { return text; }
 
 constexpr ClassInfo kInfo{"PyHoloGenEngine", "", ThreadBound::yes};
@@ -61,7 +61,7 @@ constexpr Method<HoloGenEngine> kPhoton{
     Access::shared, Params{{"position", "direction", "wavelength"}, 1}, [](HoloGenEngine& e, Args& a) {
       // Direction and wavelength are converted first, so their errors win even
       // on the colour path, which then ignores them.
-      std::optional<graphics::Float3> direction;
+      std::optional<hkvc_graphics::Float3> direction;
       if (a.present(1)) direction = a.fixed<3>(1);
       std::optional<float> wavelength;
       if (a.present(2)) wavelength = a.f32(2);

@@ -8,7 +8,7 @@
 
 namespace mhdc::py {
 namespace {
-using meta::Metacognition;
+using metalearning::Metacognition;
 
 constexpr ClassInfo kInfo{"PyMetacognition", "", ThreadBound::yes};
 constexpr Ctor<Metacognition> kNew{{"dim"}, [](Args& a) { return Metacognition(a.u64(0)); }};

@@ -9,7 +9,7 @@
 
 namespace mhdc::py {
 namespace {
-using meta::Optimizer;
+using metalearning::Optimizer;
 
 constexpr ClassInfo kInfo{"PyOptimizer", "", ThreadBound::yes};
 constexpr Ctor<Optimizer> kNew{{}, [](Args&) { return Optimizer(); }};
@@ -41,7 +41,7 @@ constexpr Method<Optimizer> kGet{
 
 constexpr Method<Optimizer> kGetParams{"get_params", "", Access::shared, {}, [](Optimizer& o, Args&) {
                                          std::vector<std::pair<std::string_view, float>> params;
-                                         for (const auto& [name, member] : meta::kParamTable)
+                                         for (const auto& [name, member] : metalearning::kParamTable)
                                            params.emplace_back(name, o.params().*member);
                                          return box_dict(params);
                                        }};

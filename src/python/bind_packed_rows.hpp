@@ -54,7 +54,7 @@ struct PackedInput {
   Rows general;
   bool is_fast = false;
 
-  heads::PackedRows view() const {
+  quantum_heads::PackedRows view() const {
     if (is_fast) return {fast.get(), offset};
     return {general.data.data(), general.offset};
   }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "python/views.hpp"  // MHDC_PY_CLONES
+#include "python/views.hpp"  // hdc/simd.hpp
 
 namespace mhdc::py {
 namespace {
@@ -32,18 +32,22 @@ inline std::uint32_t share_code(std::uint32_t u) {
   return ok ? k * 2u + (u >> 31) : kFresh;
 }
 
-MHDC_PY_CLONES
-void share_codes(const float* v, std::size_t n, std::uint32_t* code) {
+template <hdc::Isa>
+[[gnu::always_inline]] inline void share_codes_body(const float* v, std::size_t n, std::uint32_t* code) {
   for (std::size_t i = 0; i < n; ++i) code[i] = share_code(std::bit_cast<std::uint32_t>(v[i]));
 }
+MHDC_ISA_VARIANTS(void, share_codes, (const float* v, std::size_t n, std::uint32_t* code), (v, n, code))
+void share_codes(const float* v, std::size_t n, std::uint32_t* code) { return share_codes_for(hdc::active_isa())(v, n, code); }
 
 // Bit k set when code k occurs in code[0 .. n).
-MHDC_PY_CLONES
-std::uint32_t codes_present(const std::uint32_t* code, std::size_t n) {
+template <hdc::Isa>
+[[gnu::always_inline]] inline std::uint32_t codes_present_body(const std::uint32_t* code, std::size_t n) {
   std::uint32_t present = 0;
   for (std::size_t i = 0; i < n; ++i) present |= 1u << code[i];
   return present;
 }
+MHDC_ISA_VARIANTS(std::uint32_t, codes_present, (const std::uint32_t* code, std::size_t n), (code, n))
+std::uint32_t codes_present(const std::uint32_t* code, std::size_t n) { return codes_present_for(hdc::active_isa())(code, n); }
 
 // Occurrences of `key` in code[0 .. n), by index modulo kCopies.
 void count_code(const std::uint32_t* code, std::size_t n, std::uint32_t key, std::size_t (&c)[kCopies]) {
@@ -122,8 +126,8 @@ PyObject* box(HvView v) {
 namespace {
 
 // Occurrences of key in v[0 .. n), counted in 32-bit lanes a chunk at a time.
-MHDC_PY_CLONES
-std::size_t count_byte(const std::int8_t* v, std::size_t n, std::int8_t key) {
+template <hdc::Isa>
+[[gnu::always_inline]] inline std::size_t count_byte_body(const std::int8_t* v, std::size_t n, std::int8_t key) {
   std::size_t total = 0;
   for (std::size_t start = 0; start < n; start += std::size_t{1} << 30) {
     const std::size_t end = std::min(n, start + (std::size_t{1} << 30));
@@ -133,9 +137,11 @@ std::size_t count_byte(const std::int8_t* v, std::size_t n, std::int8_t key) {
   }
   return total;
 }
+MHDC_ISA_VARIANTS(std::size_t, count_byte, (const std::int8_t* v, std::size_t n, std::int8_t key), (v, n, key))
+std::size_t count_byte(const std::int8_t* v, std::size_t n, std::int8_t key) { return count_byte_for(hdc::active_isa())(v, n, key); }
 
-MHDC_PY_CLONES
-void byte_range(const std::int8_t* v, std::size_t n, int& lo, int& hi) {
+template <hdc::Isa>
+[[gnu::always_inline]] inline void byte_range_body(const std::int8_t* v, std::size_t n, int& lo, int& hi) {
   std::int8_t a = 127, b = -128;
   for (std::size_t i = 0; i < n; ++i) {
     a = std::min(a, v[i]);
@@ -144,6 +150,8 @@ void byte_range(const std::int8_t* v, std::size_t n, int& lo, int& hi) {
   lo = a;
   hi = b;
 }
+MHDC_ISA_VARIANTS(void, byte_range, (const std::int8_t* v, std::size_t n, int& lo, int& hi), (v, n, lo, hi))
+void byte_range(const std::int8_t* v, std::size_t n, int& lo, int& hi) { return byte_range_for(hdc::active_isa())(v, n, lo, hi); }
 
 }  // namespace
 

@@ -168,7 +168,7 @@ std::string utf8_lossy(PyObject* text) {
   std::u32string code_points(static_cast<std::size_t>(PyUnicode_GET_LENGTH(text)), U'\0');
   for (std::size_t i = 0; i < code_points.size(); ++i)
     code_points[i] = PyUnicode_READ_CHAR(text, static_cast<Py_ssize_t>(i));
-  return graphics::encode_utf8(code_points);
+  return hkvc_graphics::encode_utf8(code_points);
 }
 
 }  // namespace

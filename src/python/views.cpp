@@ -10,25 +10,29 @@ namespace {
 
 // f32 -> f64 -> f32 quiets a signalling NaN, so the buffer path must too; over
 // a whole array, branch-free so that it vectorises.
-MHDC_PY_CLONES
-void quiet_nans(float* v, std::size_t n) {
+template <hdc::Isa>
+[[gnu::always_inline]] inline void quiet_nans_body(float* v, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     std::uint32_t u = std::bit_cast<std::uint32_t>(v[i]);
     u |= (u & 0x7fffffffu) > 0x7f800000u ? 0x00400000u : 0u;
     v[i] = std::bit_cast<float>(u);
   }
 }
+MHDC_ISA_VARIANTS(void, quiet_nans, (float* v, std::size_t n), (v, n))
+void quiet_nans(float* v, std::size_t n) { return quiet_nans_for(hdc::active_isa())(v, n); }
 
 // Whether some element may be a signalling NaN (which the item path would
 // quiet): all exponent bits set and the quiet bit clear, which infinities share.
 // A superset, so that the test is two operations per element; an infinity only
 // sends the array down the copying path.
-MHDC_PY_CLONES
-bool may_hold_signalling_nan(const float* v, std::size_t n) {
+template <hdc::Isa>
+[[gnu::always_inline]] inline bool may_hold_signalling_nan_body(const float* v, std::size_t n) {
   std::uint32_t any = 0;
   for (std::size_t i = 0; i < n; ++i) any |= (std::bit_cast<std::uint32_t>(v[i]) & 0x7fc00000u) == 0x7f800000u;
   return any != 0;
 }
+MHDC_ISA_VARIANTS(bool, may_hold_signalling_nan, (const float* v, std::size_t n), (v, n))
+bool may_hold_signalling_nan(const float* v, std::size_t n) { return may_hold_signalling_nan_for(hdc::active_isa())(v, n); }
 
 // The export of a buffer the fast paths can read: C-contiguous with a format;
 // false (and no error) for any object that has none.

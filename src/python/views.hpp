@@ -9,12 +9,9 @@
 #include "hdc/types.hpp"
 #include "python/errors.hpp"
 
-// AVX2 clones of the element loops of the frame (quieting, scans, boxing).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(MHDC_NO_CLONES)
-#define MHDC_PY_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define MHDC_PY_CLONES
-#endif
+// The element loops of the frame (quieting, scans, boxing) are built per
+// instruction set like the core's kernels.
+#include "hdc/simd.hpp"
 
 namespace mhdc::py {
 

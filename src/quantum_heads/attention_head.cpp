@@ -5,7 +5,7 @@
 #include "hdc/errors.hpp"
 #include "hdc/kernels.hpp"
 
-namespace mhdc::heads {
+namespace mhdc::quantum_heads {
 
 void check_keys_values(std::size_t nkeys, std::size_t nvalues) {
   if (nkeys == 0 || nkeys != nvalues)
@@ -67,4 +67,4 @@ Hypervector QuantumAttentionHead::compute(HvView query, std::span<const Hypervec
   return compute(query, k.view(), v.view());
 }
 
-}  // namespace mhdc::heads
+}  // namespace mhdc::quantum_heads

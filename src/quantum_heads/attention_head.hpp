@@ -10,7 +10,7 @@
 #include "hdc/rows.hpp"
 #include "hdc/types.hpp"
 
-namespace mhdc::heads {
+namespace mhdc::quantum_heads {
 
 using hdc::PackedRows;
 using hdc::RowBuffer;
@@ -45,4 +45,4 @@ class QuantumAttentionHead {
 // The length rule of compute on its own, for callers that check before work.
 void check_keys_values(std::size_t nkeys, std::size_t nvalues);
 
-}  // namespace mhdc::heads
+}  // namespace mhdc::quantum_heads

@@ -95,7 +95,7 @@ bool HoloScheduler::recall_in_order(std::string_view target) const {
 
 void HoloScheduler::process_feedback(float s) {
   const float delta = s + -0.5f;
-  meta::Recommendation rec{delta > 0.0f ? "learning_rate_increase" : "learning_rate_decrease",
+  metalearning::Recommendation rec{delta > 0.0f ? "learning_rate_increase" : "learning_rate_decrease",
                            "feedback signal: " + hdc::format_fixed(s, 3), std::fabs(delta)};
   metacognition_.record({feedback_context_, 0, s, s, s});  // all-or-nothing
   optimizer_.apply(rec);                                      // cannot fail

@@ -55,9 +55,9 @@ class HoloScheduler {
   Hypervector generate_role(std::string_view label) const;
 
   // Read access for tests and diagnostics.
-  const meta::Metacognition& metacognition() const noexcept { return metacognition_; }
-  const meta::Optimizer& optimizer() const noexcept { return optimizer_; }
-  const heads::QuantumAttentionHead& attention_head() const noexcept { return head_; }
+  const metalearning::Metacognition& metacognition() const noexcept { return metacognition_; }
+  const metalearning::Optimizer& optimizer() const noexcept { return optimizer_; }
+  const quantum_heads::QuantumAttentionHead& attention_head() const noexcept { return head_; }
   HvView world_vector() const noexcept { return world_; }
   std::size_t concepts() const noexcept { return labels_.size(); }
   Hypervector codebook_entry(std::size_t r) const { return codebook_.row(r); }
@@ -71,16 +71,16 @@ class HoloScheduler {
   // The index-order sums of (W q[i]) v[i] for every value row, divided by dim.
   std::vector<float> scores_in_order(HvView query, bool scalar) const;
 
-  meta::Metacognition metacognition_;
-  meta::SharedContext feedback_context_;  // the all-ones context of every feedback record
-  meta::Optimizer optimizer_;
+  metalearning::Metacognition metacognition_;
+  metalearning::SharedContext feedback_context_;  // the all-ones context of every feedback record
+  metalearning::Optimizer optimizer_;
   Hypervector world_;
   hdc::Rows codebook_;  // the stored values
   std::vector<std::string> labels_;
   Hypervector state_;
   std::uint64_t dim_;
   std::uint64_t quantum_capacity_;
-  heads::QuantumAttentionHead head_;
+  quantum_heads::QuantumAttentionHead head_;
 };
 
 }  // namespace mhdc::scheduler

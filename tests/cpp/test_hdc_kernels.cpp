@@ -223,7 +223,7 @@ TEST(RowStore, EveryScanMatchesTheRowByRowSum) {
         }
         for (std::size_t r = 0; r < count; ++r) {  // every bit back, NaN payloads too
           const Hypervector back = st.row(r);
-          ASSERT_TRUE(back.size() == rows[r].size() && !std::memcmp(back.data(), rows[r].data(), back.size() * 4))
+          ASSERT_TRUE(back.size() == rows[r].size() && (back.empty() || !std::memcmp(back.data(), rows[r].data(), back.size() * 4)))
               << width << ' ' << count << ' ' << r;
         }
         for (int t = 0; t < 8; ++t) {

@@ -12,7 +12,7 @@
 #include "hkvc_graphics/engine.hpp"
 #include "hkvc_graphics/renderer.hpp"
 
-namespace mhdc::graphics {
+namespace mhdc::hkvc_graphics {
 
 TEST(RoleTable, SeedAndTagOrderArePinnedByTheFirstDraws) {
   // The first 16 signs of each role in tag order, from an independent generator model.
@@ -73,4 +73,4 @@ TEST(BindBytes, VectorisedMatchesScalarOnEveryPairLengthAndOffset) {
     }
 }
 
-}  // namespace mhdc::graphics
+}  // namespace mhdc::hkvc_graphics

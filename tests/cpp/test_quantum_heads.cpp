@@ -6,7 +6,7 @@
 #include "quantum_heads/attention_head.hpp"
 
 TEST(AttentionHead, EmptyPackedRowsMeetTheLengthRule) {
-  const mhdc::heads::QuantumAttentionHead head(4, 1);
+  const mhdc::quantum_heads::QuantumAttentionHead head(4, 1);
   const float q[] = {1.0f, 1.0f, 1.0f, 1.0f};
   EXPECT_THROW(head.compute(mhdc::HvView(q, 4), mhdc::hdc::PackedRows{}, mhdc::hdc::PackedRows{}),
                mhdc::value_error);
