@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <stdexcept>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace mhdc::hdc {
 
 void Rows::clear(std::size_t width) noexcept {
@@ -151,6 +155,28 @@ void RowBuffer::push(HvView row) {
   grow_for(offset_, 1);
   data_.insert(data_.end(), row.begin(), row.end());
   offset_.push_back(data_.size());
+}
+
+void RowBuffer::end_rows(std::size_t count, std::size_t cols) {
+  offset_.reserve(offset_.size() + count);
+  for (std::size_t i = 0; i < count; ++i) offset_.push_back(offset_.back() + cols);
+}
+
+void* allocate_bulk(std::size_t bytes) {
+  if (bytes == 0) bytes = 1;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::size_t kHuge = std::size_t{2} << 20;
+  if (bytes >= 4 * kHuge && bytes <= std::numeric_limits<std::size_t>::max() - kHuge) {
+    const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+    void* p = std::aligned_alloc(kHuge, rounded);
+    if (p == nullptr) throw std::bad_alloc();
+    madvise(p, rounded, MADV_HUGEPAGE);  // only advice: if refused, small pages are used
+    return p;
+  }
+#endif
+  void* p = std::malloc(bytes);
+  if (p == nullptr) throw std::bad_alloc();
+  return p;
 }
 
 }  // namespace mhdc::hdc

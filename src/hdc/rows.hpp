@@ -25,9 +25,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <cstdlib>
 #include <memory>
+#include <new>
 #include <span>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "hdc/kernels.hpp"
@@ -99,16 +102,51 @@ struct PackedRows {
   HvView view(std::size_t j) const { return {row(j), length(j)}; }
 };
 
-// The owning form of that layout.
+// Memory for large float buffers (tens of MB for a thousand keys of dim 10,000):
+// from 8 MB up on transparent huge pages where the system offers them, since
+// faulting in 4 KiB pages one by one costs several times filling them. The
+// allocator leaves new elements uninitialised (a resize does not zero what is
+// about to be written). Throws std::bad_alloc.
+void* allocate_bulk(std::size_t bytes);
+template <class T>
+struct BulkAllocator {
+  using value_type = T;
+  BulkAllocator() = default;
+  template <class U>
+  BulkAllocator(const BulkAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(allocate_bulk(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;  // default-initialised: left as it is
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+  friend bool operator==(const BulkAllocator&, const BulkAllocator&) noexcept { return true; }
+};
+using FloatStore = std::vector<float, BulkAllocator<float>>;
+
+// The owning form of that layout, and the one a list of vectors converts into:
+// a builder appends a row's floats to data() and closes it with end_row().
 class RowBuffer {
  public:
   RowBuffer() = default;
   explicit RowBuffer(std::span<const Hypervector> rows);
   void push(HvView row);
-  PackedRows view() const { return {data_.data(), offset_}; }
+  FloatStore& data() noexcept { return data_; }
+  void end_row() { offset_.push_back(data_.size()); }
+  // Closes `count` rows of `cols` floats each, already in data().
+  void end_rows(std::size_t count, std::size_t cols);
+  std::size_t rows() const noexcept { return offset_.size() - 1; }
+  PackedRows view() const noexcept { return {data_.data(), offset_}; }
 
  private:
-  std::vector<float> data_;
+  FloatStore data_;
   std::vector<std::size_t> offset_{0};
 };
 

@@ -1,7 +1,6 @@
 // PyQuantumAttentionHead: one attention head; keys and values arrive as lists of
 // lists and are converted straight into one packed buffer each.
 #include "quantum_heads/attention_head.hpp"
-#include "python/bind_packed_rows.hpp"
 #include "python/class_binding.hpp"
 #include "python/registry.hpp"
 
@@ -21,8 +20,8 @@ constexpr Method<QuantumAttentionHead> kCompute{
     "compute", "", Access::exclusive, {"query", "keys", "values"},
     [](QuantumAttentionHead& h, Args& a) {
       const Hypervector query = a.hv(0);
-      const PackedInput keys = a.convert(1, to_packed_rows);
-      const PackedInput values = a.convert(2, to_packed_rows);
+      const hdc::RowBuffer keys = a.rows(1);
+      const hdc::RowBuffer values = a.rows(2);
       return box(h.compute(query, keys.view(), values.view()));
     }};
 

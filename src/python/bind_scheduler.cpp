@@ -1,7 +1,6 @@
 // PyHoloCPUScheduler: the holographic scheduler with its embedded recorder,
 // optimizer and attention head.
 #include "scheduler/holo_scheduler.hpp"
-#include "python/bind_packed_rows.hpp"
 #include "python/class_binding.hpp"
 #include "python/registry.hpp"
 
@@ -62,8 +61,8 @@ constexpr Method<HoloScheduler> kGroverSearch{
     "quantum_grover_search", "", Access::exclusive,
     {"query", "keys", "values"}, [](HoloScheduler& s, Args& a) {
       const Hypervector query = a.hv(0);
-      const PackedInput keys = a.convert(1, to_packed_rows);
-      const PackedInput values = a.convert(2, to_packed_rows);
+      const hdc::RowBuffer keys = a.rows(1);
+      const hdc::RowBuffer values = a.rows(2);
       return box(s.quantum_grover_search(query, keys.view(), values.view()));
     }};
 

@@ -43,7 +43,8 @@ Py_ssize_t unbox_exact_floats(PyObject* const* items, Py_ssize_t n, float* dst) 
 
 }  // namespace
 
-void append_hypervector(PyObject* obj, std::vector<float>& out) {
+template <class Floats>
+void append_hypervector(PyObject* obj, Floats& out) {
   if (PyList_CheckExact(obj)) {
     // Re-read the size every step: an item's __float__ may change the list,
     // exactly as the list's own iterator would see it.
@@ -78,6 +79,8 @@ void append_hypervector(PyObject* obj, std::vector<float>& out) {
   // vector that an instance keeps (a metacognition record, a swarm vector).
   if (out.capacity() - out.size() > 4096 && out.capacity() > 2 * out.size()) out.shrink_to_fit();
 }
+template void append_hypervector(PyObject*, Hypervector&);
+template void append_hypervector(PyObject*, hdc::FloatStore&);
 
 Hypervector to_hypervector(PyObject* obj) {
   Hypervector out;
@@ -101,7 +104,7 @@ namespace {
 // it gives its rows as 1-D arrays, each of which the buffer path would read, and
 // runs no Python code), read as one buffer: rows x cols values into `out`,
 // quieted as the row path would. False, with nothing read, for anything else.
-bool try_float_matrix(PyObject* obj, std::vector<float>& out, std::size_t& rows, std::size_t& cols) {
+bool try_float_matrix(PyObject* obj, hdc::FloatStore& out, std::size_t& rows, std::size_t& cols) {
   Py_ssize_t shape[2];
   if (std::strcmp(Py_TYPE(obj)->tp_name, "numpy.ndarray") != 0 || !read_float_buffer(obj, 2, out, shape)) return false;
   rows = static_cast<std::size_t>(shape[0]);
@@ -111,17 +114,29 @@ bool try_float_matrix(PyObject* obj, std::vector<float>& out, std::size_t& rows,
 
 }  // namespace
 
-Rows to_rows(PyObject* obj) {
-  Rows rows;
+hdc::RowBuffer to_rows(PyObject* obj) {
+  hdc::RowBuffer rows;
   std::size_t r = 0, c = 0;
-  if (try_float_matrix(obj, rows.data, r, c)) {
-    rows.offset.resize(r + 1);
-    for (std::size_t i = 0; i <= r; ++i) rows.offset[i] = i * c;
+  if (try_float_matrix(obj, rows.data(), r, c)) {
+    rows.end_rows(r, c);
     return rows;
   }
+  if (PyList_CheckExact(obj) || PyTuple_CheckExact(obj)) {
+    // Rows that are lists give the total up front: one allocation for all of them
+    // (a row's __float__ changing another row only makes the buffer grow again).
+    const Py_ssize_t n = PySequence_Fast_GET_SIZE(obj);
+    PyObject** items = PySequence_Fast_ITEMS(obj);
+    std::size_t total = 0;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      const std::size_t len = PyList_CheckExact(items[i]) ? static_cast<std::size_t>(PyList_GET_SIZE(items[i])) : 0;
+      if (len > SIZE_MAX - total) throw std::bad_alloc();  // the same list many times over
+      total += len;
+    }
+    rows.data().reserve(total);
+  }
   for_each_item(obj, [&](PyObject* item) {
-    append_hypervector(item, rows.data);
-    rows.offset.push_back(rows.data.size());
+    append_hypervector(item, rows.data());
+    rows.end_row();
   });
   return rows;
 }
@@ -129,7 +144,7 @@ Rows to_rows(PyObject* obj) {
 std::vector<Hypervector> to_hypervector_list(PyObject* obj) {
   std::vector<Hypervector> out;
   {
-    std::vector<float> all;
+    hdc::FloatStore all;
     std::size_t r = 0, c = 0;
     if (try_float_matrix(obj, all, r, c)) {
       out.reserve(r);

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "hdc/rows.hpp"
 #include "hdc/types.hpp"
 #include "python/errors.hpp"
 #include "python/ref.hpp"
@@ -21,20 +22,14 @@ namespace mhdc::py {
 // Any sequence but str; items through the float protocol, each rounded to 32 bits.
 // Exact lists/tuples of floats and 1-D float32/float64 buffers take fast paths
 // with identical results and messages.
-void append_hypervector(PyObject* obj, std::vector<float>& out);
+// (For a Hypervector or an hdc::FloatStore.)
+template <class Floats>
+void append_hypervector(PyObject* obj, Floats& out);
 Hypervector to_hypervector(PyObject* obj);
 
-// A list of hypervectors converted straight into one buffer: row r is
-// data[offset[r] .. offset[r + 1]).
-struct Rows {
-  std::vector<float> data;
-  std::vector<std::size_t> offset{0};
-  std::size_t size() const { return offset.size() - 1; }
-  std::size_t length(std::size_t r) const { return offset[r + 1] - offset[r]; }
-  const float* row(std::size_t r) const { return data.data() + offset[r]; }
-  HvView view(std::size_t r) const { return {row(r), length(r)}; }
-};
-Rows to_rows(PyObject* obj);
+// A list of hypervectors converted straight into one packed buffer (for a list
+// or tuple of lists, allocated once for every row).
+hdc::RowBuffer to_rows(PyObject* obj);
 std::vector<Hypervector> to_hypervector_list(PyObject* obj);
 std::vector<std::string> to_utf8_list(PyObject* obj);  // copies
 

@@ -56,7 +56,7 @@ class Args {
   bool present(int i) const { return slots_[i] != nullptr && slots_[i] != Py_None; }
 
   Hypervector hv(int i) { return convert(i, to_hypervector); }
-  Rows rows(int i) { return convert(i, to_rows); }
+  hdc::RowBuffer rows(int i) { return convert(i, to_rows); }
   std::vector<Hypervector> hv_list(int i) { return convert(i, to_hypervector_list); }
   std::string_view str(int i) { return convert(i, to_utf8); }
   float f32(int i) { return convert(i, to_f32); }

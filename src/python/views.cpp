@@ -68,7 +68,8 @@ char float_format(const Py_buffer& view, int ndim) {
 
 }  // namespace
 
-bool read_float_buffer(PyObject* obj, int ndim, std::vector<float>& out, Py_ssize_t* shape) {
+template <class Floats>
+bool read_float_buffer(PyObject* obj, int ndim, Floats& out, Py_ssize_t* shape) {
   Py_buffer view;
   if (!get_buffer(obj, view)) return false;
   Release release{&view};
@@ -88,6 +89,8 @@ bool read_float_buffer(PyObject* obj, int ndim, std::vector<float>& out, Py_ssiz
   for (std::size_t i = 0; i < n; ++i) out[base + i] = static_cast<float>(src[i]);
   return true;
 }
+template bool read_float_buffer(PyObject*, int, Hypervector&, Py_ssize_t*);
+template bool read_float_buffer(PyObject*, int, hdc::FloatStore&, Py_ssize_t*);
 
 HvArg* HvArg::live_ = nullptr;
 

@@ -69,6 +69,7 @@ inline void before_python_code() {
 // appended to `out` as iterating its items would give them (each a double rounded
 // to 32 bits, a signalling NaN quieted) and its shape in shape[0 .. ndim). False,
 // with nothing read and no error, for any other object.
-bool read_float_buffer(PyObject* obj, int ndim, std::vector<float>& out, Py_ssize_t* shape);
+template <class Floats>
+bool read_float_buffer(PyObject* obj, int ndim, Floats& out, Py_ssize_t* shape);
 
 }  // namespace mhdc::py
