@@ -13,6 +13,7 @@ import numpy as np
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 from harness import Case, main  # noqa: E402
+import native_ext  # noqa: E402
 
 import morvelan_hdc as m  # noqa: E402
 
@@ -212,6 +213,29 @@ def cases():
     assert [i for i, _ in r.reason(query, 3)] == [i for i, _ in np_reason(facts, la, lb, query, 3)]
     yield Case("PyMultiHopReasoner.reason (hops 3)", "10,000 facts, 50,000 links, dim 1,024",
                lambda: r.reason(query, 3), {"numpy (literal walk)": lambda: np_reason(facts, la, lb, query, 3)})
+
+    # Hop 0 alone is one scan of every fact: counted for a bipolar query, a signed sum for any other.
+    def np_hop0(q_list):
+        q = np.asarray(q_list, dtype=F32)
+        s = (facts @ q / F32(len(q_list)) + F32(1)) * F32(0.5)
+        idx = np.flatnonzero(s > F32(0.6))
+        order = np.argsort(-s[idx], kind="stable")
+        return list(zip(idx[order].tolist(), s[idx][order].tolist()))
+
+    assert r.reason(query, 0) == np_hop0(query)  # a bipolar sum is exact in any order
+    general = rng.standard_normal(DIM).astype(F32).tolist()
+    comps = {"numpy (from the list)": lambda: np_hop0(query)}
+    try:
+        bounds = native_ext.load("bounds")
+        fact_bits = np.packbits(facts < 0, axis=1, bitorder="little").view("<u8")
+        query_bits = np.packbits(facts[42] < 0, bitorder="little").view("<u8")
+        comps["popcount floor"] = lambda: bounds.xor_popcount(fact_bits, query_bits)
+    except ImportError:
+        pass
+    yield Case("PyMultiHopReasoner.reason (hop 0, bipolar query)", "10,000 facts, dim 1,024",
+               lambda: r.reason(query, 0), comps)
+    yield Case("PyMultiHopReasoner.reason (hop 0, general query)", "10,000 facts, dim 1,024",
+               lambda: r.reason(general, 0), {"numpy (from the list)": lambda: np_hop0(general)})
 
 
 if __name__ == "__main__":

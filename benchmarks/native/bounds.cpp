@@ -1,7 +1,7 @@
 // Machine bounds for the targets of benchmarks/run.py, for measurement only: the
 // index-order (sequential) float32 dot, the latency of one dependent float32 add, the
-// ChaCha12 output rate of the library's own four-block refill, and building a list of
-// one shared object.
+// ChaCha12 output rate of the library's own four-block refill, building a list of
+// one shared object, and the popcount floor of a bipolar scan.
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <algorithm>
@@ -72,7 +72,32 @@ static PyObject* list_of_shared(PyObject*, PyObject* arg) {
   return list;
 }
 
+// The popcount floor of a scan of bipolar rows: xor and popcount of every row's sign
+// words (rows, a buffer of n x words 64-bit words) with the query's, one count kept per
+// row, and nothing else.
+static volatile std::uint64_t g_counts_seen;
+__attribute__((target("popcnt"))) static PyObject* xor_popcount(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 2) { PyErr_SetString(PyExc_TypeError, "xor_popcount(rows, query)"); return nullptr; }
+  Py_buffer r, q;
+  if (PyObject_GetBuffer(args[0], &r, PyBUF_C_CONTIGUOUS) != 0) return nullptr;
+  if (PyObject_GetBuffer(args[1], &q, PyBUF_C_CONTIGUOUS) != 0) { PyBuffer_Release(&r); return nullptr; }
+  const auto* rows = static_cast<const std::uint64_t*>(r.buf);
+  const auto* query = static_cast<const std::uint64_t*>(q.buf);
+  const Py_ssize_t words = q.len / 8, n = words ? r.len / 8 / words : 0;
+  std::uint64_t seen = 0;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    std::uint64_t c = 0;
+    for (Py_ssize_t w = 0; w < words; ++w) c += static_cast<std::uint64_t>(__builtin_popcountll(query[w] ^ rows[i * words + w]));
+    seen ^= c << (i & 31);  // every count is used
+  }
+  g_counts_seen = seen;
+  PyBuffer_Release(&r);
+  PyBuffer_Release(&q);
+  Py_RETURN_NONE;
+}
+
 static PyMethodDef methods[] = {
+    {"xor_popcount", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(xor_popcount)), METH_FASTCALL, nullptr},
     {"seq_dot", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(seq_dot)), METH_FASTCALL, nullptr},
     {"add_latency", add_latency, METH_O, nullptr},
     {"chacha_draws", chacha_draws, METH_O, nullptr},

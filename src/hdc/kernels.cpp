@@ -293,12 +293,38 @@ MHDC_ISA_VARIANTS(void, popcount_dots, (const std::uint64_t* bits, std::size_t w
                   (bits, words, rows, q, m, out))
 
 #if defined(MHDC_X86)
-// AVX-512 with VPOPCNTDQ: eight words counted per instruction.
+// AVX-512 with VPOPCNTDQ: eight words counted per instruction, eight rows at a
+// time so that their per-lane counts are summed by one transpose-add.
+MHDC_TARGET_VPOPCNT inline __m512i pair_sums(__m512i a, __m512i b) {
+  return _mm512_add_epi64(_mm512_unpacklo_epi64(a, b), _mm512_unpackhi_epi64(a, b));
+}
+MHDC_TARGET_VPOPCNT inline __m512i half_sums(__m512i a, __m512i b) {
+  return _mm512_add_epi64(_mm512_shuffle_i64x2(a, b, 0x88), _mm512_shuffle_i64x2(a, b, 0xDD));
+}
+
 MHDC_TARGET_VPOPCNT void popcount_dots_vpopcnt(const std::uint64_t* bits, std::size_t words, std::size_t rows,
                                                const std::uint64_t* q, std::size_t m, float* out) {
   const std::size_t full = m / 64, vec = full - full % 8;
   const std::uint64_t last = m % 64 ? (std::uint64_t{1} << (m % 64)) - 1 : 0;
-  for (std::size_t r = 0; r < rows; ++r) {
+  std::size_t r = 0;
+  for (; r + 8 <= rows; r += 8) {
+    const std::uint64_t* row = bits + r * words;
+    __m512i acc[8];
+    for (auto& a : acc) a = _mm512_setzero_si512();
+    for (std::size_t w = 0; w < vec; w += 8) {
+      const __m512i qv = _mm512_loadu_si512(q + w);
+      for (std::size_t k = 0; k < 8; ++k)
+        acc[k] = _mm512_add_epi64(acc[k], _mm512_popcnt_epi64(_mm512_xor_si512(qv, _mm512_loadu_si512(row + k * words + w))));
+    }
+    // Lane k of the sum is row k's count: pairs of rows, then halves, then the whole.
+    const __m512i sums = half_sums(half_sums(pair_sums(acc[0], acc[1]), pair_sums(acc[2], acc[3])),
+                                   half_sums(pair_sums(acc[4], acc[5]), pair_sums(acc[6], acc[7])));
+    std::uint64_t total[8];
+    _mm512_storeu_si512(total, sums);
+    for (std::size_t k = 0; k < 8; ++k)
+      out[r + k] = counted(m, total[k] + xor_count(q + vec, row + k * words + vec, full - vec, last));
+  }
+  for (; r < rows; ++r) {
     const std::uint64_t* row = bits + r * words;
     __m512i acc = _mm512_setzero_si512();
     for (std::size_t w = 0; w < vec; w += 8)
@@ -451,6 +477,21 @@ void popcount_dots_scalar(const std::uint64_t* bits, std::size_t words, std::siz
     for (std::size_t i = 0; i < m; ++i) d += ((q[i / 64] ^ bits[r * words + i / 64]) >> (i % 64)) & 1 ? -1 : 1;
     out[r] = static_cast<float>(d);
   }
+}
+
+std::size_t first_best(const float* s, std::size_t n, float floor) noexcept {
+  float lane[8];
+  std::fill_n(lane, 8, floor);
+  std::size_t i = 0;
+  for (; i + 8 <= n; i += 8)
+    for (std::size_t j = 0; j < 8; ++j) lane[j] = s[i + j] > lane[j] ? s[i + j] : lane[j];
+  for (; i < n; ++i) lane[0] = s[i] > lane[0] ? s[i] : lane[0];
+  float best = floor;
+  for (float x : lane) best = x > best ? x : best;
+  if (!(best > floor)) return n;
+  for (i = 0; s[i] != best; ++i) {
+  }
+  return i;  // -0.0 == +0.0: the first of equal maxima, as the running best keeps
 }
 
 bool has_nan(const float* x, std::size_t n) noexcept {

@@ -102,6 +102,11 @@ void popcount_dots_scalar(const std::uint64_t* bits, std::size_t words, std::siz
 // Whether a query of m elements starting from `init` may be counted.
 bool countable(std::size_t m, float init) noexcept;
 
+// The first index of the greatest of s[0 .. n) above `floor` (NaN never is), or n
+// when none is: what a running best that moves only on a strictly greater score
+// picks. Eight running maxima side by side, then one pass for the index.
+std::size_t first_best(const float* s, std::size_t n, float floor) noexcept;
+
 // Whether any of x[0 .. n) is NaN.
 bool has_nan(const float* x, std::size_t n) noexcept;
 

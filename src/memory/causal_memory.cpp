@@ -30,7 +30,8 @@ struct Best {
     }
   }
   void offer_all(const std::vector<float>& scores) {
-    for (std::size_t k = 0; k < scores.size(); ++k) offer(k, scores[k]);
+    const std::size_t k = hdc::first_best(scores.data(), scores.size(), score);
+    if (k < scores.size()) offer(k, scores[k]);
   }
 };
 

@@ -193,6 +193,22 @@ TEST(BitScans, PackCountAndSignedSumsAreTheIndexOrderSum) {
   }
 }
 
+// first_best against the running best it stands for: ties, signed zeros, NaN, floors.
+TEST(FirstBest, IsTheRunningBestsPick) {
+  std::mt19937 g(13);
+  const float pool[] = {-0.0f, 0.0f, 0.25f, -1.0f, 1.0f, kNaN, -kInf, kInf, 0.5f};
+  for (int t = 0; t < 3000; ++t) {
+    std::vector<float> s(g() % 40);
+    for (float& x : s) x = pool[g() % std::size(pool)];
+    const float floor = pool[g() % std::size(pool)];
+    std::size_t want = s.size();
+    float best = floor;
+    for (std::size_t k = 0; k < s.size(); ++k)
+      if (s[k] > best) best = s[k], want = k;
+    ASSERT_EQ(first_best(s.data(), s.size(), floor), want) << t;
+  }
+}
+
 // The row store: bits while every row is bipolar, floats from the first row that is not
 // (also in the middle of one reserved batch), tails, short rows, every query kind and
 // length; every scan and every row read back equals the literal, for each instruction set.
