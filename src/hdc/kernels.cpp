@@ -479,6 +479,22 @@ void popcount_dots_scalar(const std::uint64_t* bits, std::size_t words, std::siz
   }
 }
 
+namespace {
+template <Isa>
+[[gnu::always_inline]] inline void to_resonance_body(float* s, std::size_t n, float len) {
+  for (std::size_t i = 0; i < n; ++i) s[i] = (s[i] / len + 1.0f) * 0.5f;
+}
+MHDC_ISA_VARIANTS(void, to_resonance, (float* s, std::size_t n, float len), (s, n, len))
+}  // namespace
+
+void to_resonance(float* s, std::size_t n, float len, Isa isa) noexcept { to_resonance_for(usable(isa))(s, n, len); }
+
+std::size_t count_above(const float* s, std::size_t n, float t) noexcept {
+  std::size_t c = 0;
+  for (std::size_t i = 0; i < n; ++i) c += s[i] > t;
+  return c;
+}
+
 std::size_t first_best(const float* s, std::size_t n, float floor) noexcept {
   float lane[8];
   std::fill_n(lane, 8, floor);

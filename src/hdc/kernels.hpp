@@ -102,6 +102,12 @@ void popcount_dots_scalar(const std::uint64_t* bits, std::size_t words, std::siz
 // Whether a query of m elements starting from `init` may be counted.
 bool countable(std::size_t m, float init) noexcept;
 
+// s[i] = (s[i] / len + 1) * 0.5 for i < n, each step rounded to 32 bits: a dot
+// product of two +-1 vectors of length len as a resonance in [0, 1].
+void to_resonance(float* s, std::size_t n, float len, Isa isa = active_isa()) noexcept;
+// How many of s[0 .. n) are above t (NaN never is).
+std::size_t count_above(const float* s, std::size_t n, float t) noexcept;
+
 // The first index of the greatest of s[0 .. n) above `floor` (NaN never is), or n
 // when none is: what a running best that moves only on a strictly greater score
 // picks. Eight running maxima side by side, then one pass for the index.

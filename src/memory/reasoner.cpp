@@ -47,20 +47,20 @@ std::vector<ReasonHit> MultiHopReasoner::reason(HvView query, std::uint64_t hops
   // whichever hop reaches it.
   std::vector<float> score(n);
   facts_.dots(query, 0.0f, score.data());
-  const float len = static_cast<float>(query.size());
-  for (float& s : score) s = (s / len + 1.0f) * 0.5f;
+  hdc::to_resonance(score.data(), n, static_cast<float>(query.size()));
 
-  std::vector<unsigned char> visited(n, 0);
+  // Hop 0 usually finds few facts: count them first, then collect.
+  const std::size_t found = hdc::count_above(score.data(), n, kHopZeroThreshold);
   std::vector<std::size_t> frontier;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (score[i] > kHopZeroThreshold) {
-      hits.push_back({i, score[i]});
-      frontier.push_back(i);
-      visited[i] = 1;
-    }
-  }
+  frontier.reserve(found);
+  for (std::size_t i = 0; frontier.size() < found; ++i)
+    if (score[i] > kHopZeroThreshold) frontier.push_back(i);
+  hits.reserve(frontier.size());
+  for (const std::size_t i : frontier) hits.push_back({i, score[i]});
 
   if (hops > 0 && !frontier.empty() && !links_.empty()) {
+    std::vector<unsigned char> visited(n, 0);
+    for (const std::size_t i : frontier) visited[i] = 1;
     // Adjacency in registration order: link j = (a, b) is seen from a (other end b)
     // and, unless it is a self-link, from b (other end a). Ends that are not facts
     // are never frontier facts, so they only ever appear as other ends.

@@ -122,17 +122,9 @@ void HoloSwarm::add_paradox_trap(std::span<const std::string> names,
 std::pair<std::size_t, float> HoloSwarm::cleanup(const Hypervector& noisy, const hdc::Rows& book,
                                                  std::vector<float>& d) const {
   book.dots(noisy, 0.0f, d.data());
-  const float nf = static_cast<float>(noisy.size());
-  std::size_t idx = 0;
-  float best = -2.0f;
-  for (std::size_t j = 0; j < book.size(); ++j) {
-    const float match = (d[j] / nf + 1.0f) * 0.5f;
-    if (match > best) {
-      best = match;
-      idx = j;
-    }
-  }
-  return {idx, best};
+  hdc::to_resonance(d.data(), book.size(), static_cast<float>(noisy.size()));
+  const std::size_t idx = hdc::first_best(d.data(), book.size(), -2.0f);
+  return idx < book.size() ? std::pair(idx, d[idx]) : std::pair(std::size_t{0}, -2.0f);
 }
 
 ResonatorResult HoloSwarm::resonate(std::string_view role_key, HvView p_guess,
@@ -195,12 +187,11 @@ std::vector<RoleScore> HoloSwarm::materialize(HvView probe, float threshold) con
   const std::size_t n = size();
   std::vector<float> d(n);
   roles_.dots(probe, 0.0f, d.data());
-  const float nf = static_cast<float>(probe.size());
+  hdc::to_resonance(d.data(), n, static_cast<float>(probe.size()));
   std::vector<std::pair<float, std::size_t>> kept;
-  for (std::size_t j = 0; j < n; ++j) {
-    const float score = (d[j] / nf + 1.0f) * 0.5f;
-    if (score > threshold) kept.emplace_back(score, j);  // NaN is never kept
-  }
+  kept.reserve(hdc::count_above(d.data(), n, threshold));
+  for (std::size_t j = 0; j < n; ++j)
+    if (d[j] > threshold) kept.emplace_back(d[j], j);  // NaN is never kept
   std::stable_sort(kept.begin(), kept.end(),
                    [](const auto& x, const auto& y) { return x.first > y.first; });
   std::vector<RoleScore> result;

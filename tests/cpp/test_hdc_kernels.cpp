@@ -4,6 +4,7 @@
 // them, and the ChaCha four-block refill.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -193,8 +194,10 @@ TEST(BitScans, PackCountAndSignedSumsAreTheIndexOrderSum) {
   }
 }
 
-// first_best against the running best it stands for: ties, signed zeros, NaN, floors.
-TEST(FirstBest, IsTheRunningBestsPick) {
+// The score helpers against the loops they stand for: the resonance of each sum (every
+// instruction set), the count above a threshold, and first_best against the running best
+// (ties, signed zeros, NaN, floors).
+TEST(ScoreHelpers, MatchTheirLoops) {
   std::mt19937 g(13);
   const float pool[] = {-0.0f, 0.0f, 0.25f, -1.0f, 1.0f, kNaN, -kInf, kInf, 0.5f};
   for (int t = 0; t < 3000; ++t) {
@@ -206,6 +209,14 @@ TEST(FirstBest, IsTheRunningBestsPick) {
     for (std::size_t k = 0; k < s.size(); ++k)
       if (s[k] > best) best = s[k], want = k;
     ASSERT_EQ(first_best(s.data(), s.size(), floor), want) << t;
+    ASSERT_EQ(count_above(s.data(), s.size(), floor),
+              static_cast<std::size_t>(std::count_if(s.begin(), s.end(), [&](float x) { return x > floor; })));
+    const float len = static_cast<float>(g() % 2000);  // 0 included: 0 / 0 and x / 0
+    for (Isa isa : isas()) {
+      auto r = s;
+      to_resonance(r.data(), r.size(), len, isa);
+      for (std::size_t k = 0; k < s.size(); ++k) ASSERT_EQ(canon(r[k]), canon((s[k] / len + 1.0f) * 0.5f)) << t;
+    }
   }
 }
 
