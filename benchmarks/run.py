@@ -207,6 +207,9 @@ SCAN_SIZES = {  # operation -> (items, dim) of the stored vectors each call scan
     "PyMultiHopReasoner.reason (hop 0, general query)": (10_000, 1_024),
 }
 
+# Scans held to the lane add bound alone (a general query: numpy's BLAS may sum in any order).
+LANE_BOUND_ONLY = {"PyMultiHopReasoner.reason (hop 0, general query)"}
+
 # Scans of bipolar rows by a bipolar query, which are counted: numpy / ours at least this.
 COUNTED_SCANS = {"materialize": 25, "PyCausalMemory.recall_by_time (direct scan)": 25}
 
@@ -248,7 +251,7 @@ def targets(rows, add_seconds) -> list[tuple[str, str, str, str]]:
         if r["group"] not in ("memory", "meta", "swarm") or r["operation"] not in SCAN_SIZES | PHASOR_SCANS:
             continue
         np_times = [t for n, t in r["comparisons"].items() if n.startswith("numpy")]
-        if np_times:
+        if np_times and r["operation"] not in LANE_BOUND_ONLY:
             check(f"scan {r['operation']}: numpy / ours", min(np_times) / r["ours"],
                   COUNTED_SCANS.get(r["operation"], 5), better=">=")
         if r["operation"] not in SCAN_SIZES:
