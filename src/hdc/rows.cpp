@@ -142,6 +142,60 @@ void Rows::dots_scalar(HvView q, float init, float* out) const {
   for (std::size_t r = 0; r < size(); ++r) out[r] = dot(r, q, init);
 }
 
+void Rows::save(StateWriter& w) const {
+  w.u64(width_);
+  w.u64(size());
+  for (std::size_t len : lengths_) w.u64(len);
+  w.u8(bits_mode_);
+  if (bits_mode_) {
+    w.words(bits_);
+  } else {
+    for (std::size_t r = 0; r < size(); ++r) {
+      const std::size_t head = std::min(width_, lengths_[r]);
+      for (std::size_t i = 0; i < head; ++i) w.f32(blocks_[r / kLanes][i * kLanes + r % kLanes]);
+    }
+  }
+  for (std::size_t r = 0; r < size(); ++r)
+    for (std::size_t k = tail_start(r); k < tail_end_[r]; ++k) w.f32(tail_[k]);
+}
+
+Rows Rows::load(StateReader& r, bool keep_bits) {
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 56;  // any real width or length is far below
+  const std::uint64_t width = r.u64("row width");
+  const std::size_t n = r.count("row count", 8);  // each row's length takes 8 bytes
+  if (width > kLimit) r.fail("a row width of " + std::to_string(width));
+  std::vector<std::size_t> lengths(n);
+  for (std::size_t& len : lengths) {
+    const std::uint64_t l = r.u64("row length");
+    if (l > kLimit) r.fail("a row length of " + std::to_string(l));
+    len = static_cast<std::size_t>(l);
+  }
+  const bool as_bits = r.u8("row encoding") != 0;
+  Rows out(static_cast<std::size_t>(width), keep_bits);
+  // The bytes the rows take from here, checked before any row is built (each row
+  // is then at most a fixed multiple of its bytes in memory).
+  unsigned __int128 need = as_bits ? static_cast<unsigned __int128>(n) * out.words_ * 8 : 0;
+  for (const std::size_t len : lengths) {
+    if (as_bits && len < width) r.fail("a row shorter than the width kept as sign bits");
+    need += static_cast<unsigned __int128>(as_bits ? len - out.width_ : len) * 4;
+  }
+  r.need("rows", need);
+  std::vector<std::uint64_t> bits(as_bits ? out.words_ : 0);
+  Hypervector row;
+  for (std::size_t k = 0; k < n; ++k) {
+    row.resize(lengths[k]);
+    std::size_t i = 0;
+    if (as_bits) {
+      r.words("sign words", bits.data(), bits.size());
+      if (out.width_ % 64 != 0 && bits.back() >> (out.width_ % 64) != 0) r.fail("sign bits past the width");
+      for (; i < out.width_; ++i) row[i] = bits[i / 64] >> (i % 64) & 1 ? -1.0f : 1.0f;
+    }
+    for (; i < row.size(); ++i) row[i] = r.f32("row element");
+    out.push(row);
+  }
+  return out;
+}
+
 RowBuffer::RowBuffer(std::span<const Hypervector> rows) {
   std::size_t total = 0;
   for (const auto& r : rows) total += r.size();

@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "hdc/kernels.hpp"
+#include "hdc/state.hpp"
 #include "hdc/types.hpp"
 
 namespace mhdc::hdc {
@@ -69,6 +70,13 @@ class Rows {
   // dot(r, q, init) for every row, into out[0 .. size()), on the kernels of `isa`.
   void dots(HvView q, float init, float* out, Isa isa = active_isa()) const;
   void dots_scalar(HvView q, float init, float* out) const;
+
+  // The rows in a saved state (docs/STATE.md): the width, then each row's length,
+  // then the heads as sign bits (while every row is bipolar) or floats, then the
+  // tails. Loading pushes the rows again, so the sign masks and lane blocks are
+  // rebuilt, not read.
+  void save(StateWriter& w) const;
+  static Rows load(StateReader& r, bool keep_bits = true);
 
   // Float mode only: lane block b (rows kLanes b .. kLanes b + 7, width elements).
   const float* lane_block(std::size_t b) const noexcept { return blocks_[b].get(); }

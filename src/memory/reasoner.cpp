@@ -31,6 +31,32 @@ void MultiHopReasoner::reset() {
   width_fixed_ = false;
 }
 
+void MultiHopReasoner::save(hdc::StateWriter& w) const {
+  w.u64(dim_);
+  w.u8(width_fixed_);
+  facts_.save(w);
+  w.u64(links_.size());
+  for (const auto& [a, b] : links_) {
+    w.u64(a);
+    w.u64(b);
+  }
+}
+
+MultiHopReasoner MultiHopReasoner::load(hdc::StateReader& r) {
+  MultiHopReasoner m(r.u64("dim"));
+  m.width_fixed_ = r.u8("width flag") != 0;
+  m.facts_ = hdc::Rows::load(r);
+  if (m.facts_.width() > m.dim_ || (m.facts_.size() != 0 && !m.width_fixed_) || (!m.width_fixed_ && m.facts_.width() != 0))
+    r.fail("fact width " + std::to_string(m.facts_.width()) + " does not fit dim " + std::to_string(m.dim_));
+  const std::size_t n = r.count("link count", 16);
+  m.links_.reserve(n);
+  for (std::size_t k = 0; k < n; ++k) {
+    const std::uint64_t a = r.u64("link");
+    m.links_.emplace_back(a, r.u64("link"));
+  }
+  return m;
+}
+
 void sort_hits(std::vector<ReasonHit>& hits) {
   std::stable_sort(hits.begin(), hits.end(), [](const ReasonHit& a, const ReasonHit& b) {
     if (std::isnan(b.score)) return !std::isnan(a.score);

@@ -43,6 +43,10 @@ class MultiHopReasoner {
   std::vector<ReasonHit> reason(HvView query, std::uint64_t hops) const;
   void reset();
 
+  // The dim, the facts and the links (docs/STATE.md).
+  void save(hdc::StateWriter& w) const;
+  static MultiHopReasoner load(hdc::StateReader& r);
+
  private:
   std::uint64_t dim_;
   // Bank width: min(dim, length of the first fact), fixed until reset, so that a

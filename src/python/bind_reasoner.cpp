@@ -51,10 +51,14 @@ constexpr Method<MultiHopReasoner> kReset{"reset", "Reset all facts and associat
                                             return none();
                                           }};
 
+constexpr Persist<MultiHopReasoner> kSave{1, [] { return Py_BuildValue("(i)", 0); },
+                                           [](const MultiHopReasoner& s, hdc::StateWriter& w) { s.save(w); },
+                                           &MultiHopReasoner::load};
+
 }  // namespace
 
 PyTypeObject* type_PyMultiHopReasoner() {
-  return class_type<MultiHopReasoner, kInfo, kNew, kAddFact, kAddLink, kReason, kReset>();
+  return class_type<MultiHopReasoner, kInfo, kNew, kAddFact, kAddLink, kReason, kReset, kSave>();
 }
 
 }  // namespace mhdc::py

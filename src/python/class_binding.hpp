@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "python/frame.hpp"
+#include "python/persist.hpp"
 
 namespace mhdc::py {
 
@@ -211,23 +212,69 @@ PyGetSetDef getset_def() {
   return {P.name, &property_get<S, I, P>, set, nullptr, nullptr};
 }
 
+template <class S, const ClassInfo& I, const Persist<S>& P>
+PyObject* persist_reduce(PyObject* self, PyObject*) {
+  try {
+    std::string bytes;
+    {
+      BorrowGuard g(self, ClassSlots<S, I>::type, I, Access::shared);
+      hdc::StateWriter w(I.name, P.version);
+      P.save(state_of<S>(g), w);
+      bytes = w.take();
+    }
+    Ref state(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
+    if (!state) throw_error_set();
+    Ref ref(class_ref(ClassSlots<S, I>::type));
+    Ref args(P.blank());
+    if (!args) throw_error_set();
+    PyObject* out = PyTuple_Pack(3, ref.get(), args.get(), state.get());
+    if (out == nullptr) throw_error_set();
+    return out;
+  } catch (...) {
+    return translate_exception();
+  }
+}
+
+template <class S, const ClassInfo& I, const Persist<S>& P>
+PyObject* persist_setstate(PyObject* self, PyObject* state) {
+  try {
+    hdc::StateReader r(state_bytes(state), I.name, P.version);
+    auto fresh = std::make_unique<S>(P.load(r));
+    r.finish();
+    BorrowGuard g(self, ClassSlots<S, I>::type, I, Access::exclusive);
+    std::unique_ptr<S> old(std::exchange(static_cast<Instance<S>*>(g.header())->state, fresh.release()));
+    Py_RETURN_NONE;
+  } catch (...) {
+    return translate_exception();
+  }
+}
+
 // The type object, built on first use and kept for the process.
 template <class S, const ClassInfo& I, const Ctor<S>& C, const auto&... Members>
 PyTypeObject* class_type() {
   using Slots = ClassSlots<S, I>;
   if (Slots::type != nullptr) return Slots::type;
-  static std::vector<PyMethodDef> methods;
+  static std::vector<PyMethodDef> methods, saving;
   static std::vector<PyGetSetDef> getset;
   methods.clear();
+  saving.clear();
   getset.clear();
   (
       [&] {
-        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(Members)>, Method<S>>)
+        using M = std::remove_cvref_t<decltype(Members)>;
+        if constexpr (std::is_same_v<M, Method<S>>) {
           methods.push_back(method_def<S, I, Members>());
-        else
+        } else if constexpr (std::is_same_v<M, Persist<S>>) {
+          saving.push_back({"__reduce__", &persist_reduce<S, I, Members>, METH_NOARGS,
+                            "__reduce__($self, /)\n--\n\nThe instance's saved state, for pickle and copy."});
+          saving.push_back({"__setstate__", &persist_setstate<S, I, Members>, METH_O,
+                            "__setstate__($self, state, /)\n--\n\nReplaces the instance's state with a saved one."});
+        } else {
           getset.push_back(getset_def<S, I, Members>());
+        }
       }(),
       ...);
+  methods.insert(methods.end(), saving.begin(), saving.end());
   methods.push_back({nullptr, nullptr, 0, nullptr});
   getset.push_back({nullptr, nullptr, nullptr, nullptr, nullptr});
   Slots::type = build_type(I, C.params, sizeof(Instance<S>), &class_new<S, I, C>, &Slots::dealloc,
