@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <utility>
 
 #include "hdc/algebra.hpp"
@@ -107,6 +108,21 @@ AuditResult SelfAudit::check_consistency(HvView h1, HvView h2) {
   r.passed = score >= 0.7f;
   r.issues = std::move(issues);
   return r;
+}
+
+void SelfAudit::save(hdc::StateWriter& w) const {
+  w.u64(dim_);
+  w.u64(history_.size());
+  for (const Hypervector& hv : history_) w.floats(hv);
+}
+
+SelfAudit SelfAudit::load(hdc::StateReader& r) {
+  SelfAudit s(r.u64("dim"));
+  const std::size_t n = r.count("history count", 8);
+  if (n > kHistoryLimit)
+    r.fail("history count " + std::to_string(n) + " is more than " + std::to_string(kHistoryLimit));
+  for (std::size_t k = 0; k < n; ++k) s.history_.push_back(r.floats("history vector"));
+  return s;
 }
 
 }  // namespace mhdc::audit

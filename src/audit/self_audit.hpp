@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hdc/state.hpp"
 #include "hdc/types.hpp"
 
 namespace mhdc::audit {
@@ -43,6 +44,10 @@ class SelfAudit {
 
   std::uint64_t dim() const noexcept { return dim_; }
   const std::deque<Hypervector>& history() const noexcept { return history_; }
+
+  // The dim and the history, oldest first (docs/STATE.md).
+  void save(hdc::StateWriter& w) const;
+  static SelfAudit load(hdc::StateReader& r);
 
  private:
   std::deque<Hypervector> history_;  // oldest first

@@ -221,4 +221,8 @@ ByteVector HoloGenEngine::simulate_counterfactual(std::string_view root_state,
   return simulate_counterfactual(ByteView(root), ByteView(other));
 }
 
+void HoloGenEngine::save(hdc::StateWriter& w) const { w.u64(dim_); }
+
+HoloGenEngine HoloGenEngine::load(hdc::StateReader& r) { return HoloGenEngine(r.u64("dim")); }
+
 }  // namespace mhdc::hkvc_graphics

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "hdc/state.hpp"
 #include "hkvc_graphics/renderer.hpp"
 
 namespace mhdc::hkvc_graphics {
@@ -78,6 +79,11 @@ class HoloGenEngine {
   ByteVector simulate_counterfactual(std::string_view root_state, ByteView intervention) const;
   ByteVector simulate_counterfactual(std::string_view root_state,
                                      std::string_view intervention) const;
+
+  // The dim alone (docs/STATE.md): the role table is drawn from fixed seeds, so
+  // load draws it again.
+  void save(hdc::StateWriter& w) const;
+  static HoloGenEngine load(hdc::StateReader& r);
 
  private:
   std::uint64_t dim_;

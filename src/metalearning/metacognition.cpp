@@ -1,6 +1,7 @@
 #include "metalearning/metacognition.hpp"
 
 #include <string>
+#include <unordered_map>
 #include <utility>
 
 #include "hdc/errors.hpp"
@@ -68,6 +69,72 @@ std::vector<Recommendation> Metacognition::recommend() const {
   if (r < 0.4f)
     out.push_back({"identity_lr_decrease", "avg resonance " + hdc::format_fixed(r, 2) + " too low", -0.005f});
   return out;
+}
+
+void Metacognition::save(hdc::StateWriter& w, std::span<const SharedContext> rebuilt) const {
+  // Table index of each context object; the map only finds them, the order is the history's.
+  std::unordered_map<const Hypervector*, std::uint32_t> index;
+  for (const SharedContext& c : rebuilt) index.emplace(c.get(), static_cast<std::uint32_t>(index.size()));
+  std::vector<const Hypervector*> written;
+  std::vector<std::uint32_t> refs;
+  refs.reserve(history_.size());
+  for (const auto& rec : history_) {
+    const auto [at, added] = index.emplace(rec.context.get(), static_cast<std::uint32_t>(index.size()));
+    if (added) written.push_back(rec.context.get());
+    refs.push_back(at->second);
+  }
+  w.u64(dim_);
+  w.u64(written.size());
+  for (const Hypervector* c : written) w.floats(*c);
+  w.u64(history_.size());
+  for (std::size_t k = 0; k < history_.size(); ++k) {
+    const MetacognitionRecord& rec = history_[k];
+    w.u32(refs[k]);
+    w.u64(rec.hash);
+    w.f32(rec.res);
+    w.f32(rec.coh);
+    w.f32(rec.acc);
+  }
+}
+
+Metacognition Metacognition::load(hdc::StateReader& r, std::span<const SharedContext> rebuilt) {
+  Metacognition m(r.u64("dim"));
+  for (const SharedContext& c : rebuilt)
+    if (c->size() != m.dim_)
+      r.fail("recorder dim " + std::to_string(m.dim_) + " does not match its owner's dim " + std::to_string(c->size()));
+  std::vector<SharedContext> table(rebuilt.begin(), rebuilt.end());
+  const std::size_t n = r.count("context count", 8);
+  table.reserve(table.size() + n);
+  for (std::size_t k = 0; k < n; ++k) {
+    Hypervector c = r.floats("context");
+    if (c.size() != m.dim_)
+      r.fail("a context of " + std::to_string(c.size()) + " elements, not dim " + std::to_string(m.dim_));
+    table.push_back(std::make_shared<const Hypervector>(std::move(c)));
+  }
+  const std::size_t records = r.count("record count", 24);  // index, hash, three floats
+  if (records > kHistoryLimit)
+    r.fail("record count " + std::to_string(records) + " is more than " + std::to_string(kHistoryLimit));
+  // Written contexts are numbered in the order records first use them, so each
+  // one is used and the next new one is always the next number.
+  std::size_t next = rebuilt.size();
+  for (std::size_t k = 0; k < records; ++k) {
+    const std::uint32_t i = r.u32("context index");
+    if (i >= table.size())
+      r.fail("record " + std::to_string(k) + " names context " + std::to_string(i) + " of " +
+             std::to_string(table.size()));
+    if (i > next)
+      r.fail("record " + std::to_string(k) + " names context " + std::to_string(i) + " before context " +
+             std::to_string(next));
+    if (i == next) ++next;
+    MetacognitionRecord rec{table[i]};
+    rec.hash = r.u64("hash");
+    rec.res = r.f32("res");
+    rec.coh = r.f32("coh");
+    rec.acc = r.f32("acc");
+    m.history_.push_back(std::move(rec));
+  }
+  if (next != table.size()) r.fail("context " + std::to_string(next) + " is used by no record");
+  return m;
 }
 
 }  // namespace mhdc::metalearning

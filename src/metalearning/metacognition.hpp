@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <vector>
 
+#include "hdc/state.hpp"
 #include "hdc/types.hpp"
 #include "metalearning/optimizer.hpp"
 
@@ -58,6 +60,17 @@ class Metacognition {
   std::uint64_t dim() const noexcept { return dim_; }
   std::size_t size() const noexcept { return history_.size(); }
   const std::deque<MetacognitionRecord>& history() const noexcept { return history_; }
+
+  // The dim, each distinct context object once (in the order records first use
+  // it), then the records, each naming its context by index (docs/STATE.md);
+  // load shares a context between the records that name it, as they did.
+  void save(hdc::StateWriter& w) const { save(w, {}); }
+  static Metacognition load(hdc::StateReader& r) { return load(r, {}); }
+  // For an owner that makes some contexts itself again on load: the distinct
+  // `rebuilt` are indices 0, 1, ... of the table and are not written; load
+  // takes the owner's new objects (each dim long) in their place.
+  void save(hdc::StateWriter& w, std::span<const SharedContext> rebuilt) const;
+  static Metacognition load(hdc::StateReader& r, std::span<const SharedContext> rebuilt);
 
  private:
   std::deque<MetacognitionRecord> history_;  // oldest first

@@ -1,6 +1,7 @@
 #include "metalearning/optimizer.hpp"
 
 #include <cmath>
+#include <string>
 
 namespace mhdc::metalearning {
 
@@ -69,6 +70,45 @@ std::optional<float> Optimizer::get(std::string_view name) const noexcept {
   for (const auto& [n, member] : kParamTable)
     if (n == name) return params_.*member;
   return std::nullopt;
+}
+
+namespace {
+
+void save_params(hdc::StateWriter& w, const CognitiveParams& p) {
+  for (const auto& [name, member] : kParamTable) w.f32(p.*member);
+}
+
+// Only values the bounds of apply can leave: a unit parameter in [0, 1] (+0.0
+// at its lowest) or a NaN that fell through, identity_lr at least 0.001.
+CognitiveParams load_params(hdc::StateReader& r, const char* what) {
+  CognitiveParams p;
+  for (const auto& [name, member] : kParamTable) {
+    const float v = r.f32(what);
+    const bool ok = member == &CognitiveParams::identity_lr ? v >= 0.001f
+                                                            : std::isnan(v) || (!std::signbit(v) && v <= 1.0f);
+    if (!ok) r.fail(std::string(what) + ": " + std::string(name) + " " + std::to_string(v) + " is out of its bounds");
+    p.*member = v;
+  }
+  return p;
+}
+
+}  // namespace
+
+void Optimizer::save(hdc::StateWriter& w) const {
+  save_params(w, params_);
+  w.u64(count_);
+  for (std::size_t k = 0; k < count_; ++k) save_params(w, snapshot(k));
+}
+
+Optimizer Optimizer::load(hdc::StateReader& r) {
+  Optimizer o;
+  o.params_ = load_params(r, "parameters");
+  const std::size_t n = r.count("snapshot count", 4 * kParamTable.size());
+  if (n > kHistoryLimit)
+    r.fail("snapshot count " + std::to_string(n) + " is more than " + std::to_string(kHistoryLimit));
+  for (std::size_t k = 0; k < n; ++k) o.ring_[k] = load_params(r, "snapshot");
+  o.count_ = n;
+  return o;
 }
 
 }  // namespace mhdc::metalearning

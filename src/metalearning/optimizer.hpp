@@ -9,6 +9,8 @@
 #include <string_view>
 #include <utility>
 
+#include "hdc/state.hpp"
+
 namespace mhdc::metalearning {
 
 struct CognitiveParams {
@@ -68,6 +70,12 @@ class Optimizer {
   const CognitiveParams& snapshot(std::size_t k) const noexcept {
     return ring_[(oldest_ + k) % kHistoryLimit];
   }
+
+  // The parameters and the snapshots, oldest first (docs/STATE.md). Where the
+  // ring starts is not saved: a load puts the oldest snapshot in slot 0, and
+  // every later apply and rollback sees the same sequence either way.
+  void save(hdc::StateWriter& w) const;
+  static Optimizer load(hdc::StateReader& r);
 
  private:
   CognitiveParams params_;

@@ -25,10 +25,14 @@ constexpr Method<QuantumAttentionHead> kCompute{
       return box(h.compute(query, keys.view(), values.view()));
     }};
 
+constexpr Persist<QuantumAttentionHead> kSave{
+    1, [] { return Py_BuildValue("(ii)", 0, 0); },
+    [](const QuantumAttentionHead& s, hdc::StateWriter& w) { s.save(w); }, &QuantumAttentionHead::load};
+
 }  // namespace
 
 PyTypeObject* type_PyQuantumAttentionHead() {
-  return class_type<QuantumAttentionHead, kInfo, kNew, kCompute>();
+  return class_type<QuantumAttentionHead, kInfo, kNew, kCompute, kSave>();
 }
 
 }  // namespace mhdc::py

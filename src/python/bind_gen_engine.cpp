@@ -97,11 +97,15 @@ constexpr Method<HoloGenEngine> kCounterfactual{
       }, root, intervention));
     }};
 
+constexpr Persist<HoloGenEngine> kSave{1, [] { return Py_BuildValue("(i)", 0); },
+                                       [](const HoloGenEngine& s, hdc::StateWriter& w) { s.save(w); },
+                                       &HoloGenEngine::load};
+
 }  // namespace
 
 PyTypeObject* type_PyHoloGenEngine() {
   return class_type<HoloGenEngine, kInfo, kNew, kStructuralDimension, kPixel, kMaterial, kPhoton, kBvh,
-                    kCounterfactual>();
+                    kCounterfactual, kSave>();
 }
 
 }  // namespace mhdc::py

@@ -41,10 +41,14 @@ constexpr Method<Metacognition> kRecommend{"recommend", "", Access::shared, {}, 
                                              return box(out);
                                            }};
 
+constexpr Persist<Metacognition> kSave{1, [] { return Py_BuildValue("(i)", 0); },
+                                       [](const Metacognition& s, hdc::StateWriter& w) { s.save(w); },
+                                       [](hdc::StateReader& r) { return Metacognition::load(r); }};
+
 }  // namespace
 
 PyTypeObject* type_PyMetacognition() {
-  return class_type<Metacognition, kInfo, kNew, kRecord, kSuccessRate, kAvgResonance, kRecommend>();
+  return class_type<Metacognition, kInfo, kNew, kRecord, kSuccessRate, kAvgResonance, kRecommend, kSave>();
 }
 
 }  // namespace mhdc::py

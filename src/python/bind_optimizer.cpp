@@ -46,10 +46,13 @@ constexpr Method<Optimizer> kGetParams{"get_params", "", Access::shared, {}, [](
                                          return box_dict(params);
                                        }};
 
+constexpr Persist<Optimizer> kSave{1, [] { return PyTuple_New(0); },
+                                   [](const Optimizer& s, hdc::StateWriter& w) { s.save(w); }, &Optimizer::load};
+
 }  // namespace
 
 PyTypeObject* type_PyOptimizer() {
-  return class_type<Optimizer, kInfo, kNew, kApply, kRollback, kGet, kGetParams>();
+  return class_type<Optimizer, kInfo, kNew, kApply, kRollback, kGet, kGetParams, kSave>();
 }
 
 }  // namespace mhdc::py

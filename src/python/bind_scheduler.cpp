@@ -77,11 +77,16 @@ constexpr Method<HoloScheduler> kGenerateRole{"generate_role", "", Access::share
                                                 return box(s.generate_role(label));
                                               }};
 
+constexpr Persist<HoloScheduler> kSave{1, [] { return Py_BuildValue("(ii)", 0, 0); },
+                                       [](const HoloScheduler& s, hdc::StateWriter& w) { s.save(w); },
+                                       &HoloScheduler::load};
+
 }  // namespace
 
 PyTypeObject* type_PyHoloCPUScheduler() {
   return class_type<HoloScheduler, kInfo, kNew, kDim, kQc, kDimension, kQuantumCapacity, kStoreMemory, kRecall,
-                    kExportState, kProcessFeedback, kFeedbackStrength, kGroverSearch, kIntegrity, kGenerateRole>();
+                    kExportState, kProcessFeedback, kFeedbackStrength, kGroverSearch, kIntegrity, kGenerateRole,
+                    kSave>();
 }
 
 }  // namespace mhdc::py

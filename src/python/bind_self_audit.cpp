@@ -36,8 +36,13 @@ constexpr Method<SelfAudit> kCheckConsistency{
       return box_result(SelfAudit::check_consistency(h1, h2));
     }};
 
+constexpr Persist<SelfAudit> kSave{1, [] { return Py_BuildValue("(i)", 0); },
+                                   [](const SelfAudit& s, hdc::StateWriter& w) { s.save(w); }, &SelfAudit::load};
+
 }  // namespace
 
-PyTypeObject* type_PySelfAudit() { return class_type<SelfAudit, kInfo, kNew, kFullAudit, kCheckConsistency>(); }
+PyTypeObject* type_PySelfAudit() {
+  return class_type<SelfAudit, kInfo, kNew, kFullAudit, kCheckConsistency, kSave>();
+}
 
 }  // namespace mhdc::py

@@ -67,4 +67,14 @@ Hypervector QuantumAttentionHead::compute(HvView query, std::span<const Hypervec
   return compute(query, k.view(), v.view());
 }
 
+void QuantumAttentionHead::save(hdc::StateWriter& w) const {
+  w.u64(dim_);
+  w.u64(nqubits_);
+}
+
+QuantumAttentionHead QuantumAttentionHead::load(hdc::StateReader& r) {
+  const std::uint64_t dim = r.u64("dim");
+  return QuantumAttentionHead(dim, r.u64("nqubits"));
+}
+
 }  // namespace mhdc::quantum_heads

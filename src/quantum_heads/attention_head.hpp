@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hdc/rows.hpp"
+#include "hdc/state.hpp"
 #include "hdc/types.hpp"
 
 namespace mhdc::quantum_heads {
@@ -36,6 +37,10 @@ class QuantumAttentionHead {
   // Same, for separately held vectors (packs them first).
   Hypervector compute(HvView query, std::span<const Hypervector> keys,
                       std::span<const Hypervector> values) const;
+
+  // The dim and nqubits (docs/STATE.md).
+  void save(hdc::StateWriter& w) const;
+  static QuantumAttentionHead load(hdc::StateReader& r);
 
  private:
   std::uint64_t dim_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <span>
 #include <stdexcept>
 #include <utility>
 
@@ -47,7 +48,11 @@ void HoloScheduler::store_memory(std::string_view target) {
     const float bound = key[i] * key[i];
     world_[i] = world_[i] + bound;
   }
-  for (std::size_t i = 0; i < n; ++i) {
+  saturate_state(key);
+}
+
+void HoloScheduler::saturate_state(HvView key) noexcept {
+  for (std::size_t i = 0; i < state_.size(); ++i) {
     const float x = state_[i] + key[i];
     state_[i] = x < -1.0f ? -1.0f : (x > 1.0f ? 1.0f : x);
   }
@@ -111,6 +116,62 @@ Hypervector HoloScheduler::generate_role(std::string_view label) const {
     out[i] = (h.finish() & 1) ? 1.0f : -1.0f;
   }
   return out;
+}
+
+void HoloScheduler::save(hdc::StateWriter& w) const {
+  head_.save(w);
+  metacognition_.save(w, std::span(&feedback_context_, 1));
+  optimizer_.save(w);
+  codebook_.save(w);
+  w.u64(labels_.size());
+  for (const std::string& label : labels_) w.str(label);
+}
+
+HoloScheduler HoloScheduler::load(hdc::StateReader& r) {
+  const auto head = quantum_heads::QuantumAttentionHead::load(r);
+  HoloScheduler s(head.dim(), head.nqubits());
+  s.metacognition_ = metalearning::Metacognition::load(r, std::span(&s.feedback_context_, 1));
+  // Feedback is the only way records arrive: (all ones, hash 0, res = coh = acc).
+  for (const auto& rec : s.metacognition_.history()) {
+    if (rec.context != s.feedback_context_) r.fail("a record whose context is not the feedback context");
+    if (rec.hash != 0 || std::bit_cast<std::uint32_t>(rec.res) != std::bit_cast<std::uint32_t>(rec.coh) ||
+        std::bit_cast<std::uint32_t>(rec.res) != std::bit_cast<std::uint32_t>(rec.acc))
+      r.fail("a feedback record with a hash or differing signals");
+  }
+  s.optimizer_ = metalearning::Optimizer::load(r);
+  // Each feedback snapshots once, and both histories keep their newest entries.
+  const std::size_t feedback = s.metacognition_.size();
+  if (s.optimizer_.history_size() != std::min(feedback, metalearning::Optimizer::kHistoryLimit))
+    r.fail(std::to_string(s.optimizer_.history_size()) + " optimizer snapshots for " + std::to_string(feedback) +
+           " feedback records");
+  // and moves the learning rate alone.
+  const auto moved_alone = [](metalearning::CognitiveParams p) {
+    p.learning_rate = metalearning::CognitiveParams{}.learning_rate;
+    return p == metalearning::CognitiveParams{};
+  };
+  bool alone = moved_alone(s.optimizer_.params());
+  for (std::size_t k = 0; k < s.optimizer_.history_size(); ++k) alone = alone && moved_alone(s.optimizer_.snapshot(k));
+  if (!alone) r.fail("optimizer parameters other than the learning rate moved");
+  s.codebook_ = hdc::Rows::load(r);
+  if (s.codebook_.width() != s.dim_)
+    r.fail("codebook width " + std::to_string(s.codebook_.width()) + ", not dim " + std::to_string(s.dim_));
+  for (std::size_t k = 0; k < s.codebook_.size(); ++k)
+    if (s.codebook_.length(k) != s.dim_)
+      r.fail("a codebook row of " + std::to_string(s.codebook_.length(k)) + " elements, not dim " +
+             std::to_string(s.dim_));
+  if (!s.codebook_.keeps_bits()) r.fail("a codebook row that is not +1/-1");
+  const std::size_t n = r.count("label count", 8);
+  if (n != s.codebook_.size())
+    r.fail(std::to_string(n) + " labels for " + std::to_string(s.codebook_.size()) + " codebook rows");
+  s.labels_.reserve(n);
+  for (std::size_t k = 0; k < n; ++k) s.labels_.push_back(r.str("label"));
+
+  // Every store adds 1.0f to every world entry: the level is the count of stores,
+  // exact as a float up to 2^24 and stuck there (2^24 + 1 rounds back down).
+  const float level = n < (std::size_t{1} << 24) ? static_cast<float>(n) : 16777216.0f;
+  std::fill(s.world_.begin(), s.world_.end(), level);
+  for (std::size_t k = 0; k < n; ++k) s.saturate_state(s.codebook_.row(k));
+  return s;
 }
 
 }  // namespace mhdc::scheduler

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "hdc/rows.hpp"
+#include "hdc/state.hpp"
 #include "hdc/types.hpp"
 #include "metalearning/metacognition.hpp"
 #include "metalearning/optimizer.hpp"
@@ -62,6 +63,13 @@ class HoloScheduler {
   std::size_t concepts() const noexcept { return labels_.size(); }
   Hypervector codebook_entry(std::size_t r) const { return codebook_.row(r); }
 
+  // The attention head (dim and quantum capacity), the recorder (its feedback
+  // context, made again on load, not written), the optimizer, the codebook and
+  // the labels (docs/STATE.md). The world and state vectors follow from the
+  // codebook and are rebuilt from it.
+  void save(hdc::StateWriter& w) const;
+  static HoloScheduler load(hdc::StateReader& r);
+
  private:
   // Every stored value is an encode_string vector, all +1/-1 (so the codebook
   // keeps them as sign bits), and every store adds exactly 1.0 to every world
@@ -70,6 +78,8 @@ class HoloScheduler {
   float world_level() const { return world_.empty() ? 0.0f : world_[0]; }
   // The index-order sums of (W q[i]) v[i] for every value row, divided by dim.
   std::vector<float> scores_in_order(HvView query, bool scalar) const;
+  // state = clamp(state + key, -1, 1), the state's part of a store.
+  void saturate_state(HvView key) noexcept;
 
   metalearning::Metacognition metacognition_;
   metalearning::SharedContext feedback_context_;  // the all-ones context of every feedback record

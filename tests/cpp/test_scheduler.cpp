@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "hdc/encoders.hpp"
+#include "hdc/state.hpp"
 #include "scheduler/holo_scheduler.hpp"
 
 static void check(unsigned dim, unsigned n, unsigned probes) {
@@ -41,4 +42,24 @@ TEST(Scheduler, FeedbackIsRecordedUnderOneSharedAllOnesContext) {
   EXPECT_EQ(h[0].context, h[1].context);
   EXPECT_EQ(*h[1].context, mhdc::Hypervector(8, 1.0f));
   EXPECT_EQ(std::tuple(h[1].hash, h[1].res, h[1].coh, h[1].acc), std::tuple(std::uint64_t{0}, 0.2f, 0.2f, 0.2f));
+}
+
+TEST(Scheduler, ALoadedSchedulerRebuildsItsWorldAndSharesOneFeedbackContext) {
+  mhdc::scheduler::HoloScheduler s(70, 2);
+  for (float x : {0.9f, 0.2f}) s.process_feedback(x);
+  for (const char* t : {"a", "b", "c"}) s.store_memory(t);
+  mhdc::hdc::StateWriter w("S", 1);
+  s.save(w);
+  const std::string bytes = w.take();
+  mhdc::hdc::StateReader r(bytes, "S", 1);
+  auto t = mhdc::scheduler::HoloScheduler::load(r);
+  r.finish();
+
+  EXPECT_EQ(mhdc::Hypervector(t.world_vector().begin(), t.world_vector().end()), mhdc::Hypervector(70, 3.0f));
+  t.process_feedback(0.7f);
+  const auto& h = t.metacognition().history();
+  ASSERT_EQ(h.size(), 3u);
+  EXPECT_EQ(h[0].context, h[1].context);
+  EXPECT_EQ(h[0].context, h[2].context);  // the new record shares the rebuilt context
+  EXPECT_EQ(*h[0].context, mhdc::Hypervector(70, 1.0f));
 }
