@@ -261,6 +261,9 @@ def targets(rows, add_seconds) -> list[tuple[str, str, str, str]]:
         if add_seconds and items:
             bound = items * dim * add_seconds / 8  # one dependent add per element per 8-lane vector
             check(f"scan {r['operation']}: ours / lane add bound ({fmt_time(bound)})", r["ours"] / bound, 2)
+    for r in rows:
+        if r["group"] == "state":
+            check(f"{r['operation']}, {r['size']}: seconds", r["ours"], 0.5, fmt="{:.3f}")
     hop0 = "PyMultiHopReasoner.reason (hop 0, bipolar query)"
     check("scan reason hop 0, bipolar: numpy from the list / ours",
           ratio(rows, "memory", hop0, "numpy (from the list)", True), 25, better=">=")

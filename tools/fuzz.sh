@@ -5,7 +5,9 @@
 #   2. the atheris target tools/fuzz_frame.py against the installed
 #      module, coverage-guided (the sanitizer runtime would take over the
 #      coverage hooks), growing a corpus in build/fuzz/corpus;
-#   3. the same target under the sanitizers, starting from that corpus.
+#   3. the same target under the sanitizers, starting from that corpus;
+#   4. and 5. the same two runs of tools/fuzz_state.py, the readers of saved
+#      states, with a corpus of their own in build/fuzz/state-corpus.
 # FUZZ_EXAMPLES (default 200) sets the hypothesis examples per entry point,
 # FUZZ_SECONDS (default 60) the time of each atheris run. Crashing inputs are
 # written to build/fuzz/crash-*; rerun one with
@@ -40,4 +42,11 @@ PYTHONPATH=$SITE "$VENV/python" tools/fuzz_frame.py -max_total_time="$SECONDS_EA
 echo "fuzz: atheris under the sanitizers, from the corpus, ${SECONDS_EACH} s"
 MHDC_EXTRA_PYTHONPATH=$SITE bash tools/sanitize.sh --run "$VENV/python" tools/fuzz_frame.py \
   -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" "$OUT/corpus"
+mkdir -p "$OUT/state-corpus"
+echo "fuzz: saved states, atheris, ${SECONDS_EACH} s"
+PYTHONPATH=$SITE "$VENV/python" tools/fuzz_state.py -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" \
+  "$OUT/state-corpus"
+echo "fuzz: saved states under the sanitizers, from the corpus, ${SECONDS_EACH} s"
+MHDC_EXTRA_PYTHONPATH=$SITE bash tools/sanitize.sh --run "$VENV/python" tools/fuzz_state.py \
+  -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" "$OUT/state-corpus"
 echo "fuzz: no failures"

@@ -21,6 +21,8 @@ PNG = b"\x89PNG\r\n\x1a\n"
 
 # Lines each example must print (as line prefixes); kvc_capacity.py has a test of its own.
 EXPECTED = {
+    "save_and_load.py": ["identical                    True"],
+    "sharded_reasoner.py": ["same as one reasoner           True"],
     "quickstart.py": [
         "resonance(unbind(..), red)   1.0",
         "walk from clouds             clouds -> rain -> wet road -> skid",

@@ -84,6 +84,8 @@ def test_a_hostile_state_is_refused_and_changes_nothing(owner):
             o.__setstate__(b)
         except ValueError as e:
             assert str(e).startswith(f"invalid {owner} state: "), e
+        except MemoryError:   # a dim beyond memory, for a class that makes dim-long vectors from nothing
+            assert owner in ("PyHoloGenEngine", "PyHoloCPUScheduler")
         else:
             assert b == state or len(b) > len(state) - 8   # a huge value that the class may hold (a float)
             o = make(owner)
@@ -101,7 +103,7 @@ def test_corrupted_bytes_never_crash(owner, data):
     o = make(owner)
     try:
         o.__setstate__(bytes(state))
-    except ValueError:
+    except (ValueError, MemoryError):
         return
     snapshot(owner, o)   # whatever loaded answers every call without a crash
 
@@ -112,11 +114,18 @@ def test_saving_follows_the_thread_rules(owner):
     t = threading.Thread(target=lambda: seen.append(pytest.raises(BaseException, o.__reduce__).value))
     t.start(), t.join()
     assert is_panic(seen[0])
-    loaded, saved = [], pickle.dumps(o)
-    t = threading.Thread(target=lambda: loaded.append(pickle.loads(saved)))
-    t.start(), t.join()
+    box, saved, ready, done = [], pickle.dumps(o), threading.Event(), threading.Event()
+
+    def load_and_keep():   # the loaded instance lives and is dropped on the thread that loaded it
+        twin = pickle.loads(saved)
+        box.append(twin)
+        ready.set(), done.wait()
+
+    t = threading.Thread(target=load_and_keep)
+    t.start(), ready.wait()
     with pytest.raises(BaseException) as e:
-        loaded[0].__reduce__()   # bound to the thread that loaded it
+        box.pop().__reduce__()   # bound to the thread that loaded it
+    done.set(), t.join()
     assert is_panic(e.value)
 
 
