@@ -35,6 +35,10 @@ void StateWriter::f32(float x) { put_little(out_, std::bit_cast<std::uint32_t>(x
 
 void StateWriter::floats(std::span<const float> v) {
   u64(v.size());
+  f32s(v);
+}
+
+void StateWriter::f32s(std::span<const float> v) {
   if constexpr (std::endian::native == std::endian::little) {
     raw(v.data(), v.size() * 4);
   } else {
@@ -94,10 +98,19 @@ std::size_t StateReader::count(const char* what, std::size_t item_bytes) {
 
 Hypervector StateReader::floats(const char* what) {
   const std::size_t n = count(what, 4);
-  const unsigned char* p = take(what, n * 4);
   Hypervector v(n);
-  for (std::size_t i = 0; i < n; ++i) v[i] = std::bit_cast<float>(little<std::uint32_t>(p + 4 * i));
+  floats_into(what, v.data(), n);
   return v;
+}
+
+void StateReader::floats_into(const char* what, float* out, std::size_t n) {
+  if (n > (data_.size() - at_) / 4) fail(std::string("truncated at ") + what);
+  const unsigned char* p = take(what, n * 4);
+  if constexpr (std::endian::native == std::endian::little) {
+    if (n != 0) std::memcpy(out, p, n * 4);
+  } else {
+    for (std::size_t i = 0; i < n; ++i) out[i] = std::bit_cast<float>(little<std::uint32_t>(p + 4 * i));
+  }
 }
 
 void StateReader::words(const char* what, std::uint64_t* out, std::size_t n) {

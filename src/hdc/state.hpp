@@ -28,6 +28,7 @@ class StateWriter {
   void f32(float x);
   void floats(std::span<const float> v);  // count, then the floats
   void words(std::span<const std::uint64_t> v);  // the words alone (the count is the caller's)
+  void f32s(std::span<const float> v);             // the floats alone (the count is the caller's)
   void str(std::string_view s);
   std::string take() { return std::move(out_); }
 
@@ -49,6 +50,8 @@ class StateReader {
   std::size_t count(const char* what, std::size_t item_bytes);
   Hypervector floats(const char* what);
   void words(const char* what, std::uint64_t* out, std::size_t n);
+  // n floats with no count before them (the caller knows it), into out[0 .. n).
+  void floats_into(const char* what, float* out, std::size_t n);
   std::string str(const char* what);
   // Fails unless at least `bytes` are left (a size computed in 128 bits cannot wrap).
   void need(const char* what, unsigned __int128 bytes);
