@@ -172,6 +172,10 @@ Rows Rows::load(StateReader& r, bool keep_bits) {
     if (l > kLimit) r.fail("a row length of " + std::to_string(l));
     len = static_cast<std::size_t>(l);
   }
+  // Float heads are held width long, padded: a width no row reaches would only
+  // pad, and could make a few bytes of state ask for any amount of memory.
+  if (n != 0 && width > *std::max_element(lengths.begin(), lengths.end()))
+    r.fail("a row width of " + std::to_string(width) + ", longer than every row");
   const bool as_bits = r.u8("row encoding") != 0;
   Rows out(static_cast<std::size_t>(width), keep_bits);
   // The bytes the rows take from here, checked before any row is built (each row
