@@ -161,25 +161,39 @@ void Rows::save(StateWriter& w) const {
   w.f32s(tail_);  // every row's tail, row after row
 }
 
-Rows Rows::load(StateReader& r, bool keep_bits) {
+namespace {
+Rows::Shape read_shape(StateReader& r) {
   constexpr std::uint64_t kLimit = std::uint64_t{1} << 56;  // any real width or length is far below
   const std::uint64_t width = r.u64("row width");
   const std::size_t n = r.count("row count", 8);  // each row's length takes 8 bytes
   if (width > kLimit) r.fail("a row width of " + std::to_string(width));
-  std::vector<std::size_t> lengths(n);
-  for (std::size_t& len : lengths) {
+  Rows::Shape s{static_cast<std::size_t>(width), std::vector<std::size_t>(n)};
+  for (std::size_t& len : s.lengths) {
     const std::uint64_t l = r.u64("row length");
     if (l > kLimit) r.fail("a row length of " + std::to_string(l));
     len = static_cast<std::size_t>(l);
   }
   // Float heads are held width long, padded: a width no row reaches would only
   // pad, and could make a few bytes of state ask for any amount of memory.
-  if (n != 0 && width > *std::max_element(lengths.begin(), lengths.end()))
+  if (n != 0 && s.width > *std::max_element(s.lengths.begin(), s.lengths.end()))
     r.fail("a row width of " + std::to_string(width) + ", longer than every row");
-  const bool as_bits = r.u8("row encoding") != 0;
+  return s;
+}
+}  // namespace
+
+Rows::Shape Rows::shape(StateReader r) { return read_shape(r); }
+
+Rows Rows::load(StateReader& r, bool keep_bits) {
+  const Shape s = read_shape(r);
+  const std::size_t width = s.width, n = s.lengths.size();
+  const std::vector<std::size_t>& lengths = s.lengths;
+  const std::uint8_t encoding = r.u8("row encoding");
+  if (encoding > 1) r.fail("row encoding " + std::to_string(encoding));
+  const bool as_bits = encoding == 1;
   Rows out(static_cast<std::size_t>(width), keep_bits);
   // The bytes the rows take from here, checked before any row is built (each row
-  // is then at most a fixed multiple of its bytes in memory).
+  // is then at most a fixed multiple of its bytes in memory, but for the padding
+  // of rows shorter than the width: shape() lets an owner rule those out first).
   unsigned __int128 need = as_bits ? static_cast<unsigned __int128>(n) * out.words_ * 8 : 0;
   for (const std::size_t len : lengths) {
     if (as_bits && len < width) r.fail("a row shorter than the width kept as sign bits");
