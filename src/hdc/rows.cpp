@@ -150,47 +150,88 @@ void Rows::save(StateWriter& w) const {
   if (bits_mode_) {
     w.words(bits_);
   } else {
+    Hypervector head;  // a row's head gathered from its lane, then written in one go
     for (std::size_t r = 0; r < size(); ++r) {
-      const std::size_t head = std::min(width_, lengths_[r]);
-      for (std::size_t i = 0; i < head; ++i) w.f32(blocks_[r / kLanes][i * kLanes + r % kLanes]);
+      head.resize(std::min(width_, lengths_[r]));
+      const float* block = blocks_[r / kLanes].get();
+      for (std::size_t i = 0; i < head.size(); ++i) head[i] = block[i * kLanes + r % kLanes];
+      w.f32s(head);
     }
   }
-  for (std::size_t r = 0; r < size(); ++r)
-    for (std::size_t k = tail_start(r); k < tail_end_[r]; ++k) w.f32(tail_[k]);
+  w.f32s(tail_);  // every row's tail, row after row
 }
 
-Rows Rows::load(StateReader& r, bool keep_bits) {
+namespace {
+Rows::Shape read_shape(StateReader& r) {
   constexpr std::uint64_t kLimit = std::uint64_t{1} << 56;  // any real width or length is far below
   const std::uint64_t width = r.u64("row width");
   const std::size_t n = r.count("row count", 8);  // each row's length takes 8 bytes
   if (width > kLimit) r.fail("a row width of " + std::to_string(width));
-  std::vector<std::size_t> lengths(n);
-  for (std::size_t& len : lengths) {
+  Rows::Shape s{static_cast<std::size_t>(width), std::vector<std::size_t>(n)};
+  for (std::size_t& len : s.lengths) {
     const std::uint64_t l = r.u64("row length");
     if (l > kLimit) r.fail("a row length of " + std::to_string(l));
     len = static_cast<std::size_t>(l);
   }
-  const bool as_bits = r.u8("row encoding") != 0;
+  // Float heads are held width long, padded: a width no row reaches would only
+  // pad, and could make a few bytes of state ask for any amount of memory.
+  if (n != 0 && s.width > *std::max_element(s.lengths.begin(), s.lengths.end()))
+    r.fail("a row width of " + std::to_string(width) + ", longer than every row");
+  return s;
+}
+}  // namespace
+
+Rows::Shape Rows::shape(StateReader r) { return read_shape(r); }
+
+Rows Rows::load(StateReader& r, bool keep_bits) {
+  const Shape s = read_shape(r);
+  const std::size_t width = s.width, n = s.lengths.size();
+  const std::vector<std::size_t>& lengths = s.lengths;
+  const std::uint8_t encoding = r.u8("row encoding");
+  if (encoding > 1) r.fail("row encoding " + std::to_string(encoding));
+  const bool as_bits = encoding == 1;
   Rows out(static_cast<std::size_t>(width), keep_bits);
   // The bytes the rows take from here, checked before any row is built (each row
-  // is then at most a fixed multiple of its bytes in memory).
+  // is then at most a fixed multiple of its bytes in memory, but for the padding
+  // of rows shorter than the width: shape() lets an owner rule those out first).
   unsigned __int128 need = as_bits ? static_cast<unsigned __int128>(n) * out.words_ * 8 : 0;
   for (const std::size_t len : lengths) {
     if (as_bits && len < width) r.fail("a row shorter than the width kept as sign bits");
     need += static_cast<unsigned __int128>(as_bits ? len - out.width_ : len) * 4;
   }
   r.need("rows", need);
-  std::vector<std::uint64_t> bits(as_bits ? out.words_ : 0);
+  // Every head comes before every tail: the sign words are read ahead (a row's
+  // tail cannot be reached before them), and so are float heads when tails follow.
+  std::vector<std::uint64_t> bits(as_bits ? n * out.words_ : 0);
+  if (as_bits) {
+    r.words("sign words", bits.data(), bits.size());
+    for (std::size_t k = 0; k < n; ++k)
+      if (out.width_ % 64 != 0 && bits[(k + 1) * out.words_ - 1] >> (out.width_ % 64) != 0)
+        r.fail("sign bits past the width");
+  }
+  bool tails = false;
+  std::size_t head_floats = 0;
+  for (const std::size_t len : lengths) {
+    tails = tails || len > out.width_;
+    head_floats += std::min(out.width_, len);
+  }
+  Hypervector heads(!as_bits && tails ? head_floats : 0);
+  r.floats_into("row elements", heads.data(), heads.size());
+  const float* next_head = heads.data();
   Hypervector row;
   for (std::size_t k = 0; k < n; ++k) {
     row.resize(lengths[k]);
-    std::size_t i = 0;
+    const std::size_t head = std::min(out.width_, row.size());
     if (as_bits) {
-      r.words("sign words", bits.data(), bits.size());
-      if (out.width_ % 64 != 0 && bits.back() >> (out.width_ % 64) != 0) r.fail("sign bits past the width");
-      for (; i < out.width_; ++i) row[i] = bits[i / 64] >> (i % 64) & 1 ? -1.0f : 1.0f;
+      const std::uint64_t* words = bits.data() + k * out.words_;
+      for (std::size_t i = 0; i < head; ++i) row[i] = words[i / 64] >> (i % 64) & 1 ? -1.0f : 1.0f;
+    } else if (tails) {
+      std::copy(next_head, next_head + head, row.begin());
+      next_head += head;
+    } else {
+      r.floats_into("row elements", row.data(), head);
     }
-    for (; i < row.size(); ++i) row[i] = r.f32("row element");
+    r.floats_into("row tail", row.data() + head, row.size() - head);
     out.push(row);
   }
   return out;

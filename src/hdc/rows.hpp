@@ -77,6 +77,14 @@ class Rows {
   // rebuilt, not read.
   void save(StateWriter& w) const;
   static Rows load(StateReader& r, bool keep_bits = true);
+  // The width and row lengths of saved rows, read from a copy of the reader (it
+  // does not move): an owner whose rows have a known shape checks it before
+  // load builds them (rows shorter than the width are held padded to it).
+  struct Shape {
+    std::size_t width;
+    std::vector<std::size_t> lengths;
+  };
+  static Shape shape(StateReader r);
 
   // Float mode only: lane block b (rows kLanes b .. kLanes b + 7, width elements).
   const float* lane_block(std::size_t b) const noexcept { return blocks_[b].get(); }

@@ -11,6 +11,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,19 +22,46 @@ namespace mhdc::hdc {
 
 class StateWriter {
  public:
-  StateWriter(std::string_view name, std::uint32_t version);
+  // Makes the caller's buffer hold at least `bytes`, keeping those written, and
+  // returns it; throws if it cannot.
+  using Grow = char* (*)(void* buffer, std::size_t bytes);
+
+  // Into a buffer of its own, given by take().
+  StateWriter(std::string_view name, std::uint32_t version) : StateWriter(name, version, &grow_own, this) {}
+  // Into the caller's buffer (the Python bytes object itself, so that a large
+  // state is not written once and then copied into fresh memory again).
+  StateWriter(std::string_view name, std::uint32_t version, Grow grow, void* buffer);
+  StateWriter(const StateWriter&) = delete;
+  StateWriter& operator=(const StateWriter&) = delete;
+
   void u8(std::uint8_t x) { raw(&x, 1); }
   void u32(std::uint32_t x);
   void u64(std::uint64_t x);
   void f32(float x);
   void floats(std::span<const float> v);  // count, then the floats
   void words(std::span<const std::uint64_t> v);  // the words alone (the count is the caller's)
+  void f32s(std::span<const float> v);             // the floats alone (the count is the caller's)
   void str(std::string_view s);
-  std::string take() { return std::move(out_); }
+  // Room for `more` bytes past those written: a state that knows its size is
+  // neither copied as it grows nor given more memory than it needs.
+  void reserve(std::size_t more);
+  std::size_t size() const noexcept { return size_; }
+  std::string take();  // the bytes, from a writer with its own buffer
 
  private:
-  void raw(const void* p, std::size_t n) { out_.append(static_cast<const char*>(p), n); }
-  std::string out_;
+  void raw(const void* p, std::size_t n) {
+    if (n > cap_ - size_) expand(n);
+    if (n != 0) std::memcpy(data_ + size_, p, n);
+    size_ += n;
+  }
+  void expand(std::size_t n);
+  static char* grow_own(void* writer, std::size_t bytes);
+
+  std::string own_;
+  Grow grow_;
+  void* buffer_;
+  char* data_ = nullptr;
+  std::size_t size_ = 0, cap_ = 0;
 };
 
 class StateReader {
@@ -49,7 +77,11 @@ class StateReader {
   std::size_t count(const char* what, std::size_t item_bytes);
   Hypervector floats(const char* what);
   void words(const char* what, std::uint64_t* out, std::size_t n);
+  // n floats with no count before them (the caller knows it), into out[0 .. n).
+  void floats_into(const char* what, float* out, std::size_t n);
   std::string str(const char* what);
+  // A str that must be valid UTF-8 (the text of a Python str: no surrogates).
+  std::string text(const char* what);
   // Fails unless at least `bytes` are left (a size computed in 128 bits cannot wrap).
   void need(const char* what, unsigned __int128 bytes);
   // The end: throws if bytes are left over.

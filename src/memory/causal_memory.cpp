@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "hdc/encoders.hpp"
 #include "hdc/errors.hpp"
@@ -89,6 +90,41 @@ void CausalMemory::record(HvView cause, HvView effect, HvView time) {
   slot_e.commit(k);
   for (std::uint64_t i = 0; i < dim_; ++i)
     trace_[i] += (cause_role_[i] * cause[i] + effect_role_[i] * effect[i]) + temporal_role_[i] * time[i];
+}
+
+void CausalMemory::save(hdc::StateWriter& w) const {
+  w.u64(dim_);
+  w.floats(trace_);
+  causes_.save(w);
+  effects_.save(w);
+  times_.save(w);
+}
+
+CausalMemory CausalMemory::load(hdc::StateReader& r) {
+  const std::uint64_t dim = r.u64("dim");
+  Hypervector trace = r.floats("trace");
+  if (trace.size() != dim)
+    r.fail("a trace of " + std::to_string(trace.size()) + " components for dim " + std::to_string(dim));
+  CausalMemory m(dim);  // a dim the trace's bytes justify
+  m.trace_ = std::move(trace);
+  std::size_t edges = 0;
+  for (auto [rows, name] : {std::pair{&m.causes_, "cause"}, {&m.effects_, "effect"}, {&m.times_, "time"}}) {
+    // record() keeps vectors of at least dim components, in stores of width dim.
+    const hdc::Rows::Shape shape = hdc::Rows::shape(r);
+    if (rows == &m.causes_) edges = shape.lengths.size();
+    if (shape.width != dim || shape.lengths.size() != edges)
+      r.fail(std::to_string(shape.lengths.size()) + " " + name + " rows of width " + std::to_string(shape.width) +
+             " for " + std::to_string(edges) + " edges of dim " + std::to_string(dim));
+    for (const std::size_t len : shape.lengths)
+      if (len < dim)
+        r.fail(std::string(name) + " row of " + std::to_string(len) + " components for dim " + std::to_string(dim));
+    *rows = hdc::Rows::load(r);
+  }
+  for (std::size_t k = 0; k < edges; ++k) {
+    reserve_index(m.cause_index_, hdc::hv_hash(m.causes_.row(k, 64))).commit(k);
+    reserve_index(m.effect_index_, hdc::hv_hash(m.effects_.row(k, 64))).commit(k);
+  }
+  return m;
 }
 
 Hypervector CausalMemory::probe(HvView q, const Hypervector& role) const {

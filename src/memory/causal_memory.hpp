@@ -56,6 +56,11 @@ class CausalMemory {
 
   static float norm_dot(HvView q, HvView v, std::size_t n);
 
+  // The dim, the trace and every edge (docs/STATE.md); the roles are made again
+  // from their names and the indexes from the edges.
+  void save(hdc::StateWriter& w) const;
+  static CausalMemory load(hdc::StateReader& r);
+
  private:
   Hypervector probe(HvView q, const Hypervector& role) const;
   // norm_dot of q against every row of `rows` over `n` components, divisor float(n).

@@ -82,6 +82,75 @@ void Hkvc::store(std::string_view key, std::string_view value, std::uint64_t pos
   ++count_;
 }
 
+void Hkvc::save(hdc::StateWriter& w) const {
+  std::size_t bytes = 8 + 4 * (8 + 4 * dim_) + 8 + 17 + count_ * (8 + 8 + 8 + 4 * dim_ + 4 * dim_);
+  for (const std::string& v : values_) bytes += v.size();
+  w.reserve(bytes);
+  w.u64(dim_);
+  for (const auto* acc : {&comp_re_, &comp_im_, &pos_re_, &pos_im_}) w.floats(*acc);
+  // The index holds each entry's key hash exactly once; give it back per entry.
+  std::vector<std::uint64_t> key_hash(count_);
+  for (const auto& [hash, entries] : key_index_)
+    for (const std::uint64_t e : entries) key_hash[e] = hash;
+  w.u64(count_);
+  for (std::size_t e = 0; e < count_; ++e) {
+    w.str(values_[e]);
+    w.u64(key_hash[e]);
+  }
+  for (const auto& kp : key_phases_) w.f32s(kp);
+  val_phases_.save(w);
+}
+
+Hkvc Hkvc::load(hdc::StateReader& r) {
+  // Phases come from phase_from_hash: +0.0 up to 2pi (the top hash rounds to it).
+  // As bit patterns those are exactly the ones up to 2pi's; -0.0, negatives and
+  // NaNs lie above. (One integer compare a phase, so the check is vectorised.)
+  const std::uint32_t top = std::bit_cast<std::uint32_t>(hdc::phase_from_hash(~std::uint64_t{0}));
+  auto phases_ok = [top](const float* p, std::size_t n) {
+    std::uint32_t over = 0;
+    for (std::size_t i = 0; i < n; ++i) over |= std::bit_cast<std::uint32_t>(p[i]) > top;
+    return over == 0;
+  };
+
+  Hkvc c(0);  // the accumulators are read, not allocated for a dim not yet checked
+  c.dim_ = r.u64("dim");
+  for (auto* acc : {&c.comp_re_, &c.comp_im_, &c.pos_re_, &c.pos_im_}) {
+    *acc = r.floats("accumulator");
+    if (acc->size() != c.dim_)
+      r.fail("an accumulator of " + std::to_string(acc->size()) + " components for dim " + std::to_string(c.dim_));
+  }
+  const std::size_t n = r.count("entry count", 16);  // a value's byte count and a key hash each
+  std::vector<std::uint64_t> key_hash(n);
+  c.values_.reserve(n);
+  for (std::size_t e = 0; e < n; ++e) {
+    c.values_.push_back(r.text("value"));
+    key_hash[e] = r.u64("key hash");
+  }
+  r.need("key phases", static_cast<unsigned __int128>(n) * c.dim_ * 4);
+  c.key_phases_.reserve(n);
+  for (std::size_t e = 0; e < n; ++e) {
+    std::vector<float>& kp = c.key_phases_.emplace_back(c.dim_);
+    r.floats_into("key phases", kp.data(), kp.size());
+    if (!phases_ok(kp.data(), kp.size())) r.fail("key phases of entry " + std::to_string(e) + " outside [0, 2pi]");
+  }
+  // One row of dim phases an entry, checked before any row is built.
+  const hdc::Rows::Shape shape = hdc::Rows::shape(r);
+  if (shape.width != c.dim_ || shape.lengths.size() != n)
+    r.fail(std::to_string(shape.lengths.size()) + " value phase rows of width " + std::to_string(shape.width) +
+           " for " + std::to_string(n) + " entries of dim " + std::to_string(c.dim_));
+  for (std::size_t e = 0; e < n; ++e)
+    if (shape.lengths[e] != c.dim_) r.fail("value phases of entry " + std::to_string(e) + " not dim long");
+  c.val_phases_ = hdc::Rows::load(r, false);
+  // Whole lane blocks: their padding lanes are zeros.
+  for (std::size_t b = 0; b * hdc::kLanes < n; ++b)
+    if (!phases_ok(c.val_phases_.lane_block(b), c.dim_ * hdc::kLanes))
+      r.fail("value phases outside [0, 2pi] in entries " + std::to_string(b * hdc::kLanes) + " to " +
+             std::to_string(std::min(n, (b + 1) * hdc::kLanes) - 1));
+  for (std::size_t e = 0; e < n; ++e) reserve_index(c.key_index_, key_hash[e]).commit(e);
+  c.count_ = n;
+  return c;
+}
+
 float Hkvc::key_resonance(std::size_t e, const float* q) const {
   const float* kp = key_phases_[e].data();
   float theta[kTile], c[kTile];

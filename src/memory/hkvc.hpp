@@ -70,6 +70,11 @@ class Hkvc {
   // strength(j, q) for every entry j, into out[0 .. count).
   void strengths(const float* q, float* out) const;
 
+  // The accumulators, values, key hashes and both phase vectors of every entry
+  // (docs/STATE.md); the key index is rebuilt from the hashes.
+  void save(hdc::StateWriter& w) const;
+  static Hkvc load(hdc::StateReader& r);
+
  private:
   float denominator() const { return static_cast<float>(count_) * static_cast<float>(dim_); }
 

@@ -64,11 +64,15 @@ constexpr Method<CausalMemory> kRecallByTime{"recall_by_time",
                                              "Alias of `query_by_time()`, matching the `CausalMemory` interface.",
                                              Access::shared, {"time"}, recall_by_time};
 
+constexpr Persist<CausalMemory> kSave{1, [] { return Py_BuildValue("(i)", 0); },
+                                      [](const CausalMemory& m, hdc::StateWriter& w) { m.save(w); },
+                                      &CausalMemory::load};
+
 }  // namespace
 
 PyTypeObject* type_PyCausalMemory() {
   return class_type<CausalMemory, kInfo, kNew, kStore, kRecord, kQueryEffect, kRecallEffect, kQueryCause,
-                    kRecallCause, kQueryByTime, kRecallByTime>();
+                    kRecallCause, kQueryByTime, kRecallByTime, kSave>();
 }
 
 }  // namespace mhdc::py

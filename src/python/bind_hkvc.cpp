@@ -53,10 +53,13 @@ constexpr Method<Hkvc> kMagnitude{"accumulator_magnitude",
                                   "Export state as raw accumulator magnitudes for inspection", Access::shared, {},
                                   [](Hkvc& c, Args&) { return box(c.accumulator_magnitude()); }};
 
+constexpr Persist<Hkvc> kSave{1, [] { return Py_BuildValue("(i)", 0); },
+                              [](const Hkvc& c, hdc::StateWriter& w) { c.save(w); }, &Hkvc::load};
+
 }  // namespace
 
 PyTypeObject* type_PyHKVC() {
-  return class_type<Hkvc, kInfo, kNew, kStore, kQuery, kCount, kPositionScore, kMagnitude>();
+  return class_type<Hkvc, kInfo, kNew, kStore, kQuery, kCount, kPositionScore, kMagnitude, kSave>();
 }
 
 }  // namespace mhdc::py

@@ -75,11 +75,14 @@ constexpr Method<HoloSwarm> kMaterialize{
       return box(s.materialize(probe, threshold));
     }};
 
+constexpr Persist<HoloSwarm> kSave{1, [] { return Py_BuildValue("(i)", 0); },
+                                   [](const HoloSwarm& s, hdc::StateWriter& w) { s.save(w); }, &HoloSwarm::load};
+
 }  // namespace
 
 PyTypeObject* type_PyHoloSwarm() {
   return class_type<HoloSwarm, kInfo, kNew, kDim, kSwarmVector, kGetSwarmVector, kAddAgent, kAddParadoxTrap,
-                    kResonate, kMaterialize>();
+                    kResonate, kMaterialize, kSave>();
 }
 
 }  // namespace mhdc::py

@@ -215,15 +215,14 @@ PyGetSetDef getset_def() {
 template <class S, const ClassInfo& I, const Persist<S>& P>
 PyObject* persist_reduce(PyObject* self, PyObject*) {
   try {
-    std::string bytes;
+    Ref state;
     {
       BorrowGuard g(self, ClassSlots<S, I>::type, I, Access::shared);
-      hdc::StateWriter w(I.name, P.version);
+      Ref bytes;
+      hdc::StateWriter w(I.name, P.version, &grow_state_bytes, &bytes);
       P.save(state_of<S>(g), w);
-      bytes = w.take();
+      state = Ref(state_bytes_done(&bytes, w.size()));
     }
-    Ref state(PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size())));
-    if (!state) throw_error_set();
     Ref ref(class_ref(ClassSlots<S, I>::type));
     Ref args(P.blank());
     if (!args) throw_error_set();

@@ -1,5 +1,6 @@
 #include "python/persist.hpp"
 
+#include <new>
 #include <string_view>
 
 #include "python/errors.hpp"
@@ -65,6 +66,26 @@ PyObject* class_ref(PyTypeObject* type) {
   PyObject* r = make_ref(reinterpret_cast<PyObject*>(type));
   if (r == nullptr) throw_error_set();
   return r;
+}
+
+char* grow_state_bytes(void* ref, std::size_t bytes) {
+  Ref& b = *static_cast<Ref*>(ref);
+  if (bytes > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+  if (!b) {
+    b = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bytes)));
+  } else {
+    // Not yet seen by anyone else, so it may change size (a large one is moved, not copied).
+    PyObject* p = b.release();
+    if (_PyBytes_Resize(&p, static_cast<Py_ssize_t>(bytes)) != 0) throw_error_set();  // p is freed then
+    b = Ref(p);
+  }
+  if (!b) throw_error_set();
+  return PyBytes_AS_STRING(b.get());
+}
+
+PyObject* state_bytes_done(void* ref, std::size_t size) {
+  grow_state_bytes(ref, size);
+  return static_cast<Ref*>(ref)->release();
 }
 
 std::string_view state_bytes(PyObject* state) {

@@ -6,6 +6,7 @@
 #pragma once
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "hdc/state.hpp"
@@ -25,6 +26,11 @@ struct Persist {
 // as getattr(__import__("morvelan_hdc"), name): no module attribute is added.
 // Called directly (as copy does), it calls the class.
 PyObject* class_ref(PyTypeObject* type);
+
+// A StateWriter::Grow over a Ref (empty at first): the state is written into
+// the bytes object itself. `state_bytes_done` trims it to the bytes written.
+char* grow_state_bytes(void* ref, std::size_t bytes);
+PyObject* state_bytes_done(void* ref, std::size_t size);
 
 // Bytes of a state, or TypeError naming the argument.
 std::string_view state_bytes(PyObject* state);

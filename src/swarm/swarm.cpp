@@ -119,6 +119,46 @@ void HoloSwarm::add_paradox_trap(std::span<const std::string> names,
   }
 }
 
+void HoloSwarm::save(hdc::StateWriter& w) const {
+  w.u64(dim_);
+  w.floats(swarm_);
+  w.u64(size());
+  for (std::size_t j = 0; j < size(); ++j) {
+    w.str(role_names_[j]);
+    w.str(policy_names_[j]);
+    w.str(skill_names_[j]);
+  }
+  roles_.save(w);
+  policies_.save(w);
+  skills_.save(w);
+}
+
+HoloSwarm HoloSwarm::load(hdc::StateReader& r) {
+  HoloSwarm s(0);  // the swarm vector is read, whatever its length, not made dim long
+  s.dim_ = r.u64("dim");
+  s.swarm_ = r.floats("swarm vector");
+  const std::size_t n = r.count("agent count", 24);  // three names' byte counts each
+  s.role_names_.reserve(n);
+  s.policy_names_.reserve(n);
+  s.skill_names_.reserve(n);
+  for (std::size_t j = 0; j < n; ++j) {
+    s.role_names_.push_back(r.text("role name"));
+    s.policy_names_.push_back(r.text("policy name"));
+    s.skill_names_.push_back(r.text("skill name"));
+  }
+  for (auto [rows, name] : {std::pair{&s.roles_, "role"}, {&s.policies_, "policy"}, {&s.skills_, "skill"}}) {
+    // One vector an agent; a store's width is its first vector's length.
+    const hdc::Rows::Shape shape = hdc::Rows::shape(r);
+    if (shape.lengths.size() != n)
+      r.fail(std::to_string(shape.lengths.size()) + " " + name + " vectors for " + std::to_string(n) + " agents");
+    if (n != 0 && shape.width != shape.lengths[0])
+      r.fail(std::string(name) + " vectors of width " + std::to_string(shape.width) + ", the first of length " +
+             std::to_string(shape.lengths[0]));
+    *rows = hdc::Rows::load(r);
+  }
+  return s;
+}
+
 std::pair<std::size_t, float> HoloSwarm::cleanup(const Hypervector& noisy, const hdc::Rows& book,
                                                  std::vector<float>& d) const {
   book.dots(noisy, 0.0f, d.data());

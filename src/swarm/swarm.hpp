@@ -92,6 +92,10 @@ class HoloSwarm {
   Hypervector policy_hv(std::size_t j) const { return policies_.row(j); }
   Hypervector skill_hv(std::size_t j) const { return skills_.row(j); }
 
+  // The dim, the swarm vector, every agent's names and vectors (docs/STATE.md).
+  void save(hdc::StateWriter& w) const;
+  static HoloSwarm load(hdc::StateReader& r);
+
  private:
   struct Step {
     std::size_t sidx;
