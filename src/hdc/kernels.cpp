@@ -434,8 +434,10 @@ bool pack_bipolar(const float* v, std::size_t n, std::uint64_t* bits, Isa isa) n
 
 void put_mask_row(std::uint8_t* block, std::size_t width, std::size_t lane, const std::uint64_t* bits) noexcept {
   const auto bit = static_cast<std::uint8_t>(1u << (lane % 8));
-  for (std::size_t i = 0; i < width; ++i)
-    if (bits[i / 64] >> (i % 64) & 1) block[2 * i + lane / 8] |= bit;
+  std::uint8_t* half = block + lane / 8;
+  for (std::size_t w = 0; w < bit_words(width); ++w)  // set bits only; bits past the width are clear
+    for (std::uint64_t x = bits[w]; x != 0; x &= x - 1)
+      half[2 * (64 * w + static_cast<std::size_t>(std::countr_zero(x)))] |= bit;
 }
 
 void sign_dots(const std::uint8_t* masks, std::size_t width, std::size_t rows, const float* q, std::size_t m,

@@ -209,6 +209,26 @@ Rows Rows::load(StateReader& r, bool keep_bits) {
       if (out.width_ % 64 != 0 && bits[(k + 1) * out.words_ - 1] >> (out.width_ % 64) != 0)
         r.fail("sign bits past the width");
   }
+  if (as_bits && keep_bits) {
+    // Sign rows go in as they are, the masks rebuilt from them; the tails follow.
+    out.bits_ = std::move(bits);
+    out.masks_.assign((n / kMaskRows + (n % kMaskRows != 0)) * 2 * out.width_, 0);
+    for (std::size_t k = 0; k < n; ++k)
+      put_mask_row(out.masks_.data() + k / kMaskRows * 2 * out.width_, out.width_, k % kMaskRows,
+                   out.bits_.data() + k * out.words_);
+    out.lengths_ = lengths;
+    out.tail_end_.reserve(n);
+    for (const std::size_t len : lengths) {
+      if (len > out.width_) {
+        const std::size_t at = out.tail_.size();
+        out.tail_.resize(at + (len - out.width_));
+        r.floats_into("row tail", out.tail_.data() + at, len - out.width_);
+        ++out.long_rows_;
+      }
+      out.tail_end_.push_back(out.tail_.size());
+    }
+    return out;
+  }
   bool tails = false;
   std::size_t head_floats = 0;
   for (const std::size_t len : lengths) {
@@ -255,6 +275,19 @@ void RowBuffer::push(HvView row) {
 void RowBuffer::end_rows(std::size_t count, std::size_t cols) {
   offset_.reserve(offset_.size() + count);
   for (std::size_t i = 0; i < count; ++i) offset_.push_back(offset_.back() + cols);
+}
+
+void advise_huge_pages(void* p, std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+  if (bytes < 4 * kHuge) return;
+  const auto from = (reinterpret_cast<std::uintptr_t>(p) + kHuge - 1) & ~(kHuge - 1);
+  const auto to = (reinterpret_cast<std::uintptr_t>(p) + bytes) & ~(kHuge - 1);
+  if (to > from) madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
 }
 
 void* allocate_bulk(std::size_t bytes) {

@@ -124,6 +124,9 @@ struct PackedRows {
 // allocator leaves new elements uninitialised (a resize does not zero what is
 // about to be written). Throws std::bad_alloc.
 void* allocate_bulk(std::size_t bytes);
+// Asks for huge pages on the whole 2 MB pages inside [p, p + bytes), from 8 MB up
+// (only advice: where it is refused, small pages are used).
+void advise_huge_pages(void* p, std::size_t bytes) noexcept;
 template <class T>
 struct BulkAllocator {
   using value_type = T;

@@ -3,6 +3,7 @@
 #include <new>
 #include <string_view>
 
+#include "hdc/rows.hpp"
 #include "python/errors.hpp"
 #include "python/ref.hpp"
 
@@ -80,6 +81,7 @@ char* grow_state_bytes(void* ref, std::size_t bytes) {
     b = Ref(p);
   }
   if (!b) throw_error_set();
+  hdc::advise_huge_pages(PyBytes_AS_STRING(b.get()), bytes);  // before the pages are first touched
   return PyBytes_AS_STRING(b.get());
 }
 
