@@ -35,18 +35,17 @@ FLAGS=(-detect_leaks=0 -rss_limit_mb=4096 -timeout=30 -max_len=1024 -artifact_pr
 echo "fuzz: hypothesis under the sanitizers, ${FUZZ_EXAMPLES:-200} examples per entry point"
 MHDC_FUZZ_EXAMPLES=${FUZZ_EXAMPLES:-200} bash tools/sanitize.sh tests/python/test_reliability.py -k hostile
 
-echo "fuzz: atheris, coverage-guided, ${SECONDS_EACH} s"
-PYTHONPATH=$SITE "$VENV/python" tools/fuzz_frame.py -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" \
-  "$OUT/corpus"
-
-echo "fuzz: atheris under the sanitizers, from the corpus, ${SECONDS_EACH} s"
-MHDC_EXTRA_PYTHONPATH=$SITE bash tools/sanitize.sh --run "$VENV/python" tools/fuzz_frame.py \
-  -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" "$OUT/corpus"
-mkdir -p "$OUT/state-corpus"
-echo "fuzz: saved states, atheris, ${SECONDS_EACH} s"
-PYTHONPATH=$SITE "$VENV/python" tools/fuzz_state.py -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" \
-  "$OUT/state-corpus"
-echo "fuzz: saved states under the sanitizers, from the corpus, ${SECONDS_EACH} s"
-MHDC_EXTRA_PYTHONPATH=$SITE bash tools/sanitize.sh --run "$VENV/python" tools/fuzz_state.py \
-  -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" "$OUT/state-corpus"
+# An atheris target, coverage-guided against the installed module, then under the
+# sanitizers from the corpus it grew.
+atheris_runs() {
+  local target=$1 corpus=$2
+  mkdir -p "$corpus"
+  echo "fuzz: $target, atheris, ${SECONDS_EACH} s"
+  PYTHONPATH=$SITE "$VENV/python" "$target" -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" "$corpus"
+  echo "fuzz: $target under the sanitizers, from the corpus, ${SECONDS_EACH} s"
+  MHDC_EXTRA_PYTHONPATH=$SITE bash tools/sanitize.sh --run "$VENV/python" "$target" \
+    -max_total_time="$SECONDS_EACH" "${FLAGS[@]}" "$corpus"
+}
+atheris_runs tools/fuzz_frame.py "$OUT/corpus"
+atheris_runs tools/fuzz_state.py "$OUT/state-corpus"
 echo "fuzz: no failures"

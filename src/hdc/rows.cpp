@@ -292,16 +292,14 @@ void advise_huge_pages(void* p, std::size_t bytes) noexcept {
 
 void* allocate_bulk(std::size_t bytes) {
   if (bytes == 0) bytes = 1;
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr std::size_t kHuge = std::size_t{2} << 20;
   if (bytes >= 4 * kHuge && bytes <= std::numeric_limits<std::size_t>::max() - kHuge) {
-    const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;
+    const std::size_t rounded = (bytes + kHuge - 1) / kHuge * kHuge;  // whole huge pages, aligned
     void* p = std::aligned_alloc(kHuge, rounded);
     if (p == nullptr) throw std::bad_alloc();
-    madvise(p, rounded, MADV_HUGEPAGE);  // only advice: if refused, small pages are used
+    advise_huge_pages(p, rounded);
     return p;
   }
-#endif
   void* p = std::malloc(bytes);
   if (p == nullptr) throw std::bad_alloc();
   return p;
