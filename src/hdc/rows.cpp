@@ -1,6 +1,8 @@
 #include "hdc/rows.hpp"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <stdexcept>
 
 #if defined(__linux__)
@@ -93,7 +95,25 @@ float Rows::at(std::size_t r, std::size_t i) const noexcept {
 
 Hypervector Rows::row(std::size_t r, std::size_t limit) const {
   Hypervector out(std::min(limit, lengths_[r]));
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] = at(r, i);
+  const std::size_t head = std::min(out.size(), width_);
+  if (bits_mode_) {
+    // Eight elements a byte: each byte of the row's words picks its eight +-1.0f.
+    static constexpr auto kEight = [] {
+      std::array<std::array<float, 8>, 256> t{};
+      for (std::size_t b = 0; b < 256; ++b)
+        for (std::size_t l = 0; l < 8; ++l) t[b][l] = (b >> l) & 1 ? -1.0f : 1.0f;
+      return t;
+    }();
+    const std::uint64_t* w = bits_.data() + r * words_;
+    std::size_t i = 0;
+    for (; i + 8 <= head; i += 8) std::memcpy(out.data() + i, kEight[w[i / 64] >> (i % 64) & 0xff].data(), 32);
+    for (; i < head; ++i) out[i] = w[i / 64] >> (i % 64) & 1 ? -1.0f : 1.0f;
+  } else {
+    const float* block = blocks_.empty() ? nullptr : blocks_[r / kLanes].get();
+    for (std::size_t i = 0; i < head; ++i) out[i] = block[i * kLanes + r % kLanes];
+  }
+  std::copy_n(tail_.begin() + static_cast<std::ptrdiff_t>(tail_start(r)), out.size() - head,
+              out.begin() + static_cast<std::ptrdiff_t>(head));
   return out;
 }
 
