@@ -50,8 +50,12 @@ const char* isa_name(Isa isa) noexcept {
 }
 
 bool isa_available(Isa isa) noexcept {
-  static const Isa cap = cap_from_environment();
-  return isa <= cap && cpu_runs(isa);
+  // Asked on every dispatch: the CPU and MHDC_ISA are read once.
+  static const bool available[] = {
+      Isa::baseline <= cap_from_environment() && cpu_runs(Isa::baseline),
+      Isa::avx2 <= cap_from_environment() && cpu_runs(Isa::avx2),
+      Isa::avx512 <= cap_from_environment() && cpu_runs(Isa::avx512)};
+  return available[static_cast<int>(isa)];
 }
 
 Isa active_isa() noexcept {

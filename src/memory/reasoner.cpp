@@ -46,7 +46,7 @@ MultiHopReasoner MultiHopReasoner::load(hdc::StateReader& r) {
   MultiHopReasoner m(r.u64("dim"));
   m.width_fixed_ = r.u8("width flag") != 0;
   m.facts_ = hdc::Rows::load(r);
-  if (m.facts_.width() > m.dim_ || (m.facts_.size() != 0 && !m.width_fixed_) || (!m.width_fixed_ && m.facts_.width() != 0))
+  if (m.facts_.width() > m.dim_ || (!m.width_fixed_ && (m.facts_.size() != 0 || m.facts_.width() != 0)))
     r.fail("fact width " + std::to_string(m.facts_.width()) + " does not fit dim " + std::to_string(m.dim_));
   const std::size_t n = r.count("link count", 16);
   m.links_.reserve(n);
